@@ -6,6 +6,7 @@
 #define DRIVER_DRIVER_H
 
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -61,9 +62,9 @@ enum class AndorRule {
   KeepTo30,    // tarnfits4s: keep cards 6-30, read no values
 };
 
-constexpr int kCardLength = 80;
-constexpr int kBlockLength = 2880;
-constexpr int kCardsPerBlock = 36;
+constexpr std::size_t kCardLength = 80;     // bytes of a header card
+constexpr std::size_t kBlockLength = 2880;  // bytes of a FITS block
+constexpr std::size_t kCardsPerBlock = 36;
 
 struct ObservationRecord {
   CameraMode cameraMode = CameraMode::T5;
@@ -100,6 +101,7 @@ using Writer = bool (*)(const ListEntry&, const RunSettings&,
 
 struct DriverProfile {
   const char* programName;
+  const char* usageText;  // what the program does, for --help
   const char* bannerLine1;
   const char* bannerLine2;
   AndorRule andorRule;
@@ -115,5 +117,120 @@ extern const DriverProfile kTarnfits4sProfile;
 struct FatalExit {
   int status = 1;
 };
+
+// ---------------------------------------------------------------------------
+// Run list (runlist.cpp)
+
+// Reads the next piece of the run list: one line with its line end, or the
+// first 99 characters of a longer line (its rest is the next piece). The
+// piece ends at a NUL byte, as a C string would. False at the end of the file.
+bool readListPiece(std::FILE* list, std::string& piece);
+
+enum class LineKind { Ignored, Directive, Entry };
+
+// What the main loop does with a piece, given the last converted line: an
+// equal line, a line of at most one character or of white space only is
+// ignored; a first word "#" makes a directive; anything else is an entry.
+LineKind classifyLine(const std::string& line, const std::string& lastConverted);
+
+// Applies a directive line ("# KEYWORD value") to the settings. A recognised
+// keyword without a value prints a warning and changes nothing.
+void applyDirective(const std::string& line, RunSettings& settings);
+
+// Asks, in the order weather, seeing, observer, for each setting still unset,
+// reading the answers word by word from `answers`. End of input is fatal.
+void promptForSettings(RunSettings& settings, std::FILE* answers);
+
+// Reads the eight fields of an entry line as "%s %s %d %f %d %f %d %s" reads
+// them; returns how many were read (fields after the first failure are left
+// as they were).
+int parseEntryLine(const std::string& line, ListEntry& entry);
+
+// The input name with its last three characters replaced by "fit".
+std::string outputNameFor(const std::string& fileName);
+
+// Checks the data type, diaphragm and clump codes in this order and sets
+// their names; at the first bad code prints the message, logs it and
+// returns false.
+bool checkEntryCodes(ListEntry& entry);
+
+// "0" is NO_FILTER, "1" is GT, anything else stands as written.
+std::string filterNameFor(const std::string& filter);
+
+// ---------------------------------------------------------------------------
+// Object catalogue (catalogue.cpp)
+
+// One catalogue line as "%s %lf %2d %2d %lf %1s%2d %2d %lf" reads it.
+struct CatalogueLine {
+  int fields = 0;  // how many were read, 0 to 9
+  std::string name;
+  double equinox = 0.0;
+  int raHours = 0, raMinutes = 0;
+  double raSeconds = 0.0;
+  char sign = 0;
+  int decDegrees = 0, decMinutes = 0;
+  double decSeconds = 0.0;
+};
+CatalogueLine scanCatalogueLine(const std::string& line);
+
+// Position of a complete catalogue line in radians.
+CatalogueEntry catalogueEntryFrom(const CatalogueLine& line);
+
+enum class LookupResult { Found, Missing, Broken };
+
+// Searches an open catalogue from its current position for objectName: the
+// first complete line of that name wins; lines with fewer than six fields are
+// passed over; a line with a sign field that is not "+" or "-", or whose
+// fields stop after the sign, makes the catalogue Broken.
+LookupResult searchCatalogue(std::FILE* catalogue, const std::string& objectName,
+                             CatalogueEntry& found);
+
+// Opens "object.lst" (or "OBJECT.LST") and looks the entry's object up.
+// Missing: prints "CANNOT FIND", logs with fileName, returns nothing.
+// Unopenable or broken catalogue: prints the message, throws FatalExit.
+std::optional<CatalogueEntry> lookUpObject(const std::string& objectName,
+                                           const std::string& fileName);
+
+// ---------------------------------------------------------------------------
+// Camera header (camera_header.cpp)
+
+struct HeaderParse {
+  bool recognised = false;
+  bool readTimeUnknown = false;  // Andor, full reading only
+};
+
+// Reads the camera part of `rec` from a 2880-byte header block by the rules
+// of its camera set-up and the program's Andor rule. Prints nothing.
+HeaderParse parseCameraHeader(const std::string& block, AndorRule rule,
+                              ObservationRecord& rec);
+
+// Reads the header block of the open input (the caller closes it), prints the
+// mode line (and the readout-time warning). A file shorter than one block
+// or an unknown image size is reported, logged with fileName and gives false.
+bool readCameraHeader(std::FILE* input, AndorRule rule,
+                      const std::string& fileName, ObservationRecord& rec);
+
+// ---------------------------------------------------------------------------
+// Mid-exposure time and console report (mid_exposure.cpp)
+
+// Sets midMjd (UT) and its calendar fields, epochYear and the apparent
+// position from the JST start, the exposure and the catalogue position.
+void computeMidExposure(ObservationRecord& rec, const CatalogueEntry& cat);
+
+// Prints the entry's summary line.
+void printSummaryLine(const ListEntry& entry, const CatalogueEntry& cat,
+                      const ObservationRecord& rec);
+
+// ---------------------------------------------------------------------------
+// Main loop (main_loop.cpp)
+
+// Runs a whole night in the current folder: banner, run list, entries,
+// "---- FINISHED ----". Prompts read from `answers`. Returns the exit status.
+int runDriver(const DriverProfile& profile, std::FILE* answers);
+
+// The programs' main: without arguments runs the night (runDriver on standard
+// input); "--help"/"-h" and "--version" print and give 0; anything else prints
+// the usage on standard error and gives 2 without touching a file.
+int runMain(int argc, char** argv, const DriverProfile& profile);
 
 #endif  // DRIVER_DRIVER_H

@@ -1,0 +1,50 @@
+// Small owning wrappers around std::FILE and the scanf-like field reader
+// shared by the run-list and catalogue parsers.
+#ifndef DRIVER_FILES_H
+#define DRIVER_FILES_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file with an fopen mode. A folder never counts as an open file
+// (reading one fails later in ways nobody expects): the result is then empty.
+FilePtr openFile(const std::string& name, const char* mode);
+
+// Opens `name` for reading, or else its upper-case form; `opened` receives
+// the name that opened.
+FilePtr openLowerOrUpper(const std::string& name, const char* mode,
+                         std::string* opened = nullptr);
+
+// Reads one whole line (without its line end, stopping at a NUL byte as a C
+// string would). False at the end of the file.
+bool readWholeLine(std::FILE* f, std::string& line);
+
+// Reads fields from a text the way sscanf reads them: every conversion first
+// skips white space; a conversion that fails leaves the position where it
+// stopped and the target unchanged.
+class FieldScanner {
+ public:
+  explicit FieldScanner(const std::string& text) : text_(text) {}
+  // %s, or %Ns with a width.
+  bool word(std::string& out, std::size_t width = std::string::npos);
+  // %d, or %Nd with a width that counts the sign.
+  bool integer(int& out, std::size_t width = std::string::npos);
+  // %f / %lf.
+  bool real(double& out);
+
+ private:
+  void skipSpace();
+  const std::string& text_;
+  std::size_t pos_ = 0;
+};
+
+// True for the white space that separates words (as isspace in the C locale).
+bool isBlank(char c);
+
+#endif  // DRIVER_FILES_H

@@ -1,0 +1,69 @@
+// Support for end-to-end tests: temporary folders, running the real
+// programs with captured output, and small file helpers.
+#ifndef TESTS_SUPPORT_E2E_H
+#define TESTS_SUPPORT_E2E_H
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A fresh folder /tmp/e2e_XXXXXX, removed with everything in it when the
+// object goes out of scope (also after a failed assertion). With enter set,
+// the process changes into it and back to the previous folder at the end.
+class ScopedTempDir {
+ public:
+  explicit ScopedTempDir(bool enter = false);
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+  std::string previous_;  // folder to return to; empty when not entered
+};
+
+struct RunResult {
+  int exitStatus = -1;   // exit status, or -1 when ended by a signal
+  int signal = 0;        // the signal that ended it, else 0
+  bool timedOut = false; // killed with SIGKILL after the time limit
+  std::string out;       // everything written to standard output
+  std::string err;       // everything written to standard error
+};
+
+// Runs `exe` with `args` in `workDir`. Standard input is `stdinText`
+// followed by end of file; standard output and error are captured in full
+// (through temporary files, so nothing can block). Waits for the end; with
+// timeoutSeconds > 0 the program is killed when it runs longer. A program
+// that cannot be started ends with status 127 and a message in `err`.
+RunResult runProgram(const std::string& exe, const std::string& workDir,
+                     const std::string& stdinText,
+                     const std::vector<std::string>& args = {},
+                     double timeoutSeconds = 0);
+
+// Whole file as bytes; throws std::runtime_error when it cannot be read.
+std::string readFile(const std::string& path);
+// Creates or truncates the file; throws std::runtime_error on failure.
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+// Size in bytes, -1 when the file does not exist.
+long long fileSize(const std::string& path);
+
+// The n-th 80-byte card (n from 1) of a file's bytes; shorter or empty when
+// the bytes end before it.
+std::string cardAt(const std::string& fileBytes, int n);
+// Word k (from 1) of a text split at blanks; empty when there is none.
+std::string wordAt(const std::string& text, int k);
+// Columns first..last (from 1, inclusive) of a card.
+std::string columns(const std::string& cardText, int first, int last);
+
+// Today's local date as "YYYY-MM-DD".
+std::string todayLocalDate();
+
+}  // namespace e2e
+
+#endif  // TESTS_SUPPORT_E2E_H

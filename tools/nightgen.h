@@ -1,0 +1,150 @@
+// Generator of camera FITS files and sample observing nights.
+//
+// The files look like those the observatory's cameras write: a single
+// 2880-byte header block of 36 cards in the card order of each camera
+// set-up, then big-endian samples. Tests, the demo and the benchmark use
+// them as input for tarnfits, tarnfits4 and tarnfits4s.
+#ifndef TOOLS_NIGHTGEN_H
+#define TOOLS_NIGHTGEN_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nightgen {
+
+constexpr int kCard = 80;     // characters in one header card
+constexpr int kBlock = 2880;  // bytes in one FITS block
+constexpr int kCards = 36;    // cards in one header block
+
+// The camera set-ups and the three Andor sample formats.
+enum class Kind {
+  T5,               // 1000 x 1018, no binning cards, date in layout A (card 9)
+  T5Binned,         // "BIN-FCT1 =" / "BIN-FCT2 =" cards 8-9 (blank before the
+                    // equals sign: the value is word 3), date in layout B (card 11)
+  T5BinnedShifted,  // as T5Binned, card 12 says "ON-CHIP BINNING": settings at 14
+  S5,               // 512 x 512, cards as T5Binned
+  Andor16,          // 2048 x 512, BITPIX 16, card 11 BZERO 32768, card 12 BSCALE 1
+  Andor16Raw,       // 2048 x 512, BITPIX 16, raw words, no BZERO/BSCALE at 11-12
+  Andor32,          // 2048 x 512, BITPIX 32, card 11 BZERO 2^31, card 12 BSCALE 1
+};
+
+// "t5", "t5binned", "t5shifted", "s5", "andor16", "andor16raw", "andor32".
+const char* kindName(Kind kind);
+std::optional<Kind> kindFromName(const std::string& name);
+bool isAndor(Kind kind);
+int naxis1Of(Kind kind);          // 1000, 512 or 2048
+int naxis2Of(Kind kind);          // 1018, 512 or 512
+long long pixelCountOf(Kind kind);
+int bytesPerSample(Kind kind);    // 4 for Andor32, else 2
+
+struct CameraSpec {
+  Kind kind = Kind::T5;
+  // Start of the exposure exactly as the camera writes it: Japan Standard
+  // Time for T5 and S5, UT for the Andor kinds. Each field must fit its
+  // column width (year 0-9999, the others 0-99).
+  int year = 2024, month = 1, day = 31;
+  int hour = 12, minute = 0, second = 0;
+  double exposureSeconds = 10.0;  // T5/S5: 3 decimals; Andor: %.6E
+  int binning1 = 1, binning2 = 1; // not written for Kind::T5
+  std::string readoutWord = "3.200000E-05";  // Andor READTIME value, verbatim
+  double ccdTemperature = -100.0; // T5/S5: 1 decimal; Andor: %.6E
+  int preGain = 2, postGain = 1, offset = 100;  // T5/S5 settings block
+  std::string adcSpeed = "SLOW";  // T5/S5 settings block
+  // Values written on cards 4 and 5; 0 means the kind's own size. The amount
+  // of sample data always follows the kind, not these values.
+  int naxis1 = 0, naxis2 = 0;
+  // Andor32: give about one sample in 97 a non-zero second byte.
+  bool dirtyByte2 = false;
+  // Fill the data with zero bytes to a multiple of 2880 as FITS writers do.
+  // Off by default, so that a full file is the header plus the samples.
+  bool padData = false;
+};
+
+// A header card: the text blank-filled to exactly 80 characters.
+// Throws std::invalid_argument when the text is longer than 80.
+std::string card(const std::string& text);
+// "KEYWORD = " + value right-justified to end in column 30, then
+// " / comment" unless the comment is empty. Throws on a keyword over 8
+// characters or a card over 80.
+std::string keyCard(const std::string& keyword, const std::string& value,
+                    const std::string& comment = "");
+// "KEYWORD = 'text    '" (quote in column 11, text blank-filled to at least
+// 8 characters), then " / comment" starting no earlier than column 31.
+std::string stringCard(const std::string& keyword, const std::string& text,
+                       const std::string& comment = "");
+
+// The 36 cards of the camera's header block, each exactly 80 characters.
+// Throws std::invalid_argument on date fields that do not fit their columns.
+std::vector<std::string> headerCards(const CameraSpec& camera);
+// The same cards joined: exactly 2880 bytes.
+std::string headerBlock(const CameraSpec& camera);
+
+// Full file length: header + pixel count x bytes per sample (+ padding).
+long long fullFileSize(const CameraSpec& camera);
+
+// The physical value (0..65535) of sample `index`; a pure function of the
+// seed and the index. Mostly a bias level with noise, some saturated and
+// some uniformly random samples so that every byte value turns up.
+std::uint16_t physicalValue(unsigned seed, long long index);
+// `count` bytes of the data unit starting at data byte `offset` (0 is the
+// first byte after the header), as the camera stores them:
+//   T5, S5, Andor16: value - 32768 as a 16-bit word (BZERO 32768);
+//   Andor16Raw:      the value itself as a 16-bit word;
+//   Andor32:         128, 0 (or a dirty byte), high byte, low byte.
+// Bytes past the samples are zero when padData is set, else more samples.
+std::string sampleData(const CameraSpec& camera, unsigned seed,
+                       long long offset, long long count);
+
+// Writes header and samples to `path`, streamed in blocks. fileBytes < 0
+// writes the full file (fullFileSize); otherwise exactly fileBytes bytes of
+// it, so a value below 2880 cuts the file inside the header and a value
+// beyond the full size appends further samples.
+// Throws std::runtime_error when the file cannot be written.
+void writeCameraFile(const std::string& path, const CameraSpec& camera,
+                     long long fileBytes = -1, unsigned seed = 1);
+
+// ---------------------------------------------------------------------------
+// Sample nights
+
+// Sub-folders of a sample night, one per program.
+inline const char* const kConverterFolder = "tarnfits";
+inline const char* const kEditor32Folder = "tarnfits4";
+inline const char* const kEditor16Folder = "tarnfits4s";
+
+struct NightOptions {
+  int count = 5;  // Andor files in each night folder
+  bool converter = true;  // dir/tarnfits: T5 (all three layouts), S5, Andor16
+  bool editor32 = true;   // dir/tarnfits4: Andor32 plus one T5 and one S5
+  bool editor16 = true;   // dir/tarnfits4s: Andor16Raw plus one T5 and one S5
+  // Local (JST) calendar date of the evening the night begins.
+  int year = 2024, month = 1, day = 31;
+  // Run-list directives; with directives off no "#" lines are written and
+  // the programs prompt for all three settings.
+  bool directives = true;
+  std::string weather = "CLEAR";
+  std::string seeing = "1.5";
+  std::string observer = "Yamada";
+  // Append problem entries to every run list: a missing file, an unknown
+  // object, a bad data type, a file with swapped axes, a repeated line and
+  // (converter only) an Andor file with an unknown readout time.
+  bool faults = false;
+  unsigned seed = 1;
+};
+
+struct NightFile {
+  std::string path;         // as written: dir + "/" + folder + "/" + name
+  std::string description;  // e.g. "andor16 M42 2024-01-31T14:00:00 UT"
+  long long bytes = 0;
+};
+
+// Creates dir and the selected sub-folders and writes into each the camera
+// files, "object.lst" and "tarnlist.dat". Returns every file written, in
+// order. Throws std::runtime_error on a write failure.
+std::vector<NightFile> writeSampleNight(const std::string& dir,
+                                        const NightOptions& options = {});
+
+}  // namespace nightgen
+
+#endif  // TOOLS_NIGHTGEN_H
