@@ -94,7 +94,9 @@ extern std::string str3;
 extern std::string str4;
 
 // length characters of text from start (counted from 1), in str1; never reads
-// past the end of text (a shorter text gives what there is).
+// past the end of text (a shorter text gives what there is, a start beyond
+// its end gives ""). A length of 0 or less gives ""; a start below 1 counts
+// as 1.
 const char* mid(const char* text, int start, int length);
 // text as a FITS string value in str1: apostrophes doubled, then "'%-8s'"
 // when the doubled text has 7 characters or fewer, else "'%s'".

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "obslib.h"
 
