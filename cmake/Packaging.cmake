@@ -1,0 +1,83 @@
+# Installation and the Debian package: the three programs go to bin/, their
+# manual pages to share/man/man1/. Nothing else is installed (no sample-night
+# generator, no tests).
+#
+#   cmake --build build
+#   cmake --install build --prefix /usr/local
+#   cd build && cpack -G DEB        # tarnfits_<version>_<arch>.deb
+include(GNUInstallDirs)
+
+# Installing and packaging take what the build made; they do not build first
+# (so cpack in the tests never starts a build).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+install(TARGETS tarnfits tarnfits4 tarnfits4s
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Manual pages are installed compressed, as Debian keeps them; gzip -n leaves
+# the file name and time out, so the same page always gives the same bytes.
+set(TARNFITS_MAN_PAGES tarnfits.1 tarnfits4.1 tarnfits4s.1)
+find_program(TARNFITS_GZIP gzip)
+if(TARNFITS_GZIP)
+  set(compressed_pages)
+  foreach(page ${TARNFITS_MAN_PAGES})
+    set(source ${PROJECT_SOURCE_DIR}/man/${page})
+    set(copy ${PROJECT_BINARY_DIR}/man/${page})
+    add_custom_command(OUTPUT ${copy}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+      COMMAND ${TARNFITS_GZIP} -9 -n -f ${copy}
+      DEPENDS ${source}
+      COMMENT "Compressing manual page ${page}"
+      VERBATIM)
+    list(APPEND compressed_pages ${copy}.gz)
+  endforeach()
+  add_custom_target(manpages ALL DEPENDS ${compressed_pages})
+  install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  list(TRANSFORM TARNFITS_MAN_PAGES PREPEND ${PROJECT_SOURCE_DIR}/man/
+       OUTPUT_VARIABLE plain_pages)
+  install(FILES ${plain_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# The Debian package.
+set(TARNFITS_PACKAGE_MAINTAINER "Observatory software team <observatory@localhost>"
+  CACHE STRING "Maintainer field of the Debian package: Name <address>")
+
+set(CPACK_PACKAGE_NAME tarnfits)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "36-inch reflector observatory")
+set(CPACK_PACKAGE_CONTACT ${TARNFITS_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "convert CCD camera files of the 36-inch reflector into astronomical FITS")
+set(CPACK_GENERATOR DEB)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARNFITS_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The long description, as plain paragraphs: CPack puts the summary in
+# front of it and indents it as a control file wants it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"Three batch programs for the night's folder of camera files, run list
+(tarnlist.dat) and object catalogue (object.lst).
+
+tarnfits converts T5, S5 and Andor DV440 camera files into FITS files
+with a 72-card astronomical header (target position, J2000 position,
+mid-exposure UT, Julian day, sidereal time, zenith distance, airmass,
+observing conditions).
+
+tarnfits4 rewrites 32-bit Andor DV440 files as 16-bit files; tarnfits4s
+rewrites 16-bit Andor DV440 files for unsigned samples.")
+
+# The programs need only the C and C++ run-time libraries. dpkg-shlibdeps
+# (Debian package dpkg-dev) computes the exact versions; without it the
+# package names them without versions.
+find_program(TARNFITS_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(TARNFITS_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+endif()
+
+include(CPack)
