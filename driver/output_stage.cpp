@@ -1,7 +1,17 @@
 // The output stage: header cards, streamed samples and the zero fill of one
 // output file, with every write checked.
+//
+// The bytes bypass the stdio buffers of the two files: blocks go through
+// read(2) and write(2) on their descriptors, and for the copy rule the kernel
+// copies from file to file (copy_file_range), which saves moving every
+// sample through this process. The streams are still what owns the files.
 #include "output_stage.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -11,8 +21,20 @@
 
 namespace {
 
-constexpr std::size_t kSamplesPerBlock = 64 * 1024;
 constexpr int kOutputSampleBytes = 2;
+
+// The largest piece handed to the kernel copy at once.
+constexpr std::size_t kKernelCopyPiece = std::size_t{1} << 30;
+
+// The stage's block buffer, grown to at least `size` bytes. It is kept from
+// one entry to the next: a fresh buffer for each of a night's hundreds of
+// files costs page faults and growing and shrinking of the heap every time.
+// It grows only to the block of the widest rule, whatever the image size.
+unsigned char* blockOf(std::size_t size) {
+  static std::vector<unsigned char> buffer;
+  if (buffer.size() < size) buffer.resize(size);
+  return buffer.data();
+}
 
 // An output file being written. Until commit() succeeds it is incomplete:
 // a failed write, or leaving the stage any other way, removes it.
@@ -34,8 +56,20 @@ class OutputFile {
     }
   }
 
+  // The descriptor, for the kernel copy; only write() and the kernel copy
+  // write to it, so the stream's own buffer always stays empty.
+  int descriptor() const { return fileno(file_.get()); }
+
+  // Writes all `size` bytes at the file's position.
   void write(const void* data, std::size_t size) {
-    if (size != 0 && std::fwrite(data, 1, size, file_.get()) != size) fail();
+    const unsigned char* next = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+      ssize_t written = ::write(descriptor(), next, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) fail();
+      next += written;
+      size -= static_cast<std::size_t>(written);
+    }
   }
 
   void commit() {
@@ -56,38 +90,93 @@ class OutputFile {
   FilePtr file_;
 };
 
-void copySamples(const unsigned char* in, unsigned char* out, std::size_t count) {
-  std::memcpy(out, in, count * kOutputSampleBytes);
+// Reads up to `size` bytes from the descriptor's position; fewer only when
+// the input ends. A read error ends the input too, as it ends a stream.
+std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::read(fd, data + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
+// Copies up to `bytes` bytes from the input's position to the output's
+// inside the kernel and returns how many it copied. It stops early when the
+// input ends, and at once where the kernel cannot copy between the two files
+// (EXDEV, ENOSYS, EINVAL, EOPNOTSUPP: other file systems, pipes, old
+// kernels) or on any other error; the block loop then goes on from the same
+// positions and meets the same end or error by itself.
+long long copyInKernel(int inFd, int outFd, long long bytes) {
+  long long done = 0;
+  while (done < bytes) {
+    std::size_t piece = static_cast<std::size_t>(
+        std::min<long long>(bytes - done, static_cast<long long>(kKernelCopyPiece)));
+    ssize_t n = ::copy_file_range(inFd, nullptr, outFd, nullptr, piece, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
 }
 
 // Streams pixelCount samples from the input (positioned at its data) through
 // the rule into the output, then the zero fill. Returns true when the input
 // ended early; its missing bytes were converted as 0xFF (-1).
-bool streamSamples(std::FILE* in, OutputFile& out, long long pixelCount,
+bool streamSamples(int inFd, OutputFile& out, long long pixelCount,
                    const SampleRule& rule) {
   const std::size_t inBytes = static_cast<std::size_t>(rule.inputBytes);
-  std::vector<unsigned char> inBuf(kSamplesPerBlock * inBytes);
-  std::vector<unsigned char> outBuf(kSamplesPerBlock * kOutputSampleBytes);
+  long long left = pixelCount;
   bool ended = false;
-  for (long long left = pixelCount; left > 0;) {
+
+  if (rule.isCopy && left > 0) {
+    long long copied = copyInKernel(inFd, out.descriptor(),
+                                    left * static_cast<long long>(inBytes));
+    left -= copied / static_cast<long long>(inBytes);
+    // A copy that stopped inside a sample: its missing bytes come next.
+    std::size_t partial = static_cast<std::size_t>(copied % static_cast<long long>(inBytes));
+    if (partial != 0) {
+      unsigned char* sample = blockOf(inBytes);
+      std::size_t want = inBytes - partial;
+      std::size_t got = readUpTo(inFd, sample, want);
+      if (got < want) {
+        ended = true;
+        std::memset(sample + got, 0xFF, want - got);
+      }
+      out.write(sample, want);
+      --left;
+    }
+  }
+
+  // The block buffer grows only when the block loop runs: the kernel copy
+  // does without it. The rule converts each block in place.
+  unsigned char* block = left > 0 ? blockOf(kStreamBlockSamples * inBytes) : nullptr;
+  while (left > 0) {
     std::size_t count = static_cast<std::size_t>(
-        left < static_cast<long long>(kSamplesPerBlock) ? left : kSamplesPerBlock);
+        std::min<long long>(left, static_cast<long long>(kStreamBlockSamples)));
     std::size_t want = count * inBytes;
-    std::size_t got = ended ? 0 : std::fread(inBuf.data(), 1, want, in);
+    std::size_t got = ended ? 0 : readUpTo(inFd, block, want);
     if (got < want) {
       ended = true;
-      std::memset(inBuf.data() + got, 0xFF, want - got);
+      std::memset(block + got, 0xFF, want - got);
     }
-    rule.convert(inBuf.data(), outBuf.data(), count);
-    out.write(outBuf.data(), count * kOutputSampleBytes);
+    if (!rule.isCopy) rule.convert(block, block, count);
+    out.write(block, count * kOutputSampleBytes);
     left -= static_cast<long long>(count);
   }
+
   long long rest = (kOutputSampleBytes * pixelCount) % static_cast<long long>(kBlockLength);
   if (rest != 0) {
     std::vector<unsigned char> zeros(kBlockLength - static_cast<std::size_t>(rest), 0);
     out.write(zeros.data(), zeros.size());
   }
   return ended;
+}
+
+void copySamples(const unsigned char* in, unsigned char* out, std::size_t count) {
+  std::memmove(out, in, count * kOutputSampleBytes);
 }
 
 }  // namespace
@@ -101,9 +190,11 @@ void runOutputStage(const ListEntry& entry, int pixelCount,
     std::printf("Cannot open. (%s)\n", entry.fileName.c_str());
     throw FatalExit{};
   }
+  const int inFd = fileno(in.get());
+  posix_fadvise(inFd, 0, 0, POSIX_FADV_SEQUENTIAL);
   // The camera's header block was read already; the samples follow it.
-  std::vector<unsigned char> header(kBlockLength);
-  bool ended = std::fread(header.data(), 1, header.size(), in.get()) < header.size();
+  unsigned char* header = blockOf(kBlockLength);
+  bool ended = readUpTo(inFd, header, kBlockLength) < kBlockLength;
 
   OutputFile out(entry.outputName);
   std::string headerBytes;
@@ -113,7 +204,7 @@ void runOutputStage(const ListEntry& entry, int pixelCount,
     if (card.size() < kCardLength) headerBytes.append(kCardLength - card.size(), ' ');
   }
   out.write(headerBytes.data(), headerBytes.size());
-  ended = streamSamples(in.get(), out, pixelCount, rule) || ended;
+  ended = streamSamples(inFd, out, pixelCount, rule) || ended;
   out.commit();
   in.reset();
 

@@ -1,0 +1,473 @@
+// Tests of the output stage's sample stream (driver/output_stage.cpp) and of
+// the editors' sample rules: every output compared with a byte-at-a-time
+// reference, for inputs cut at every alignment of the words, chunks and
+// blocks the stage works in, through the kernel copy, its fallbacks and the
+// block loop.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+#include "output_stage.h"
+#include "writers.h"
+
+namespace {
+
+constexpr int kHeaderBytes = 2880;
+
+enum class Rule { Copy, Flip, Gather };
+
+struct RuleCase {
+  const char* name;
+  Rule rule;
+  const SampleRule* sampleRule;
+  int inputBytes;
+};
+
+const RuleCase kRules[] = {
+    {"copy (tarnfits)", Rule::Copy, &kCopySampleRule, 2},
+    {"top-bit flip (tarnfits4s)", Rule::Flip, &kTarnfits4sSampleRule, 2},
+    {"4 to 2 bytes (tarnfits4)", Rule::Gather, &kTarnfits4SampleRule, 4},
+};
+
+struct Expected {
+  std::string bytes;
+  bool shortInput = false;
+};
+
+// The stage as the camera files were always converted: one byte at a time
+// through getc/putc, every read past the end giving -1, every written value
+// taken modulo 256.
+Expected referenceOutput(const std::string& input, long long pixelCount,
+                         const std::vector<std::string>& cards, Rule rule) {
+  Expected result;
+  std::size_t pos = 0;
+  auto getByte = [&]() -> int {
+    if (pos < input.size()) return static_cast<unsigned char>(input[pos++]);
+    result.shortInput = true;
+    return -1;
+  };
+  auto putByte = [&](int c) {
+    result.bytes.push_back(static_cast<char>(static_cast<unsigned char>(c)));
+  };
+  for (const std::string& card : cards) {
+    result.bytes += card;
+    result.bytes.append(80 - card.size(), ' ');
+  }
+  for (int i = 0; i < kHeaderBytes; ++i) getByte();
+  for (long long i = 0; i < pixelCount; ++i) {
+    if (rule == Rule::Gather) {
+      int b1 = getByte();
+      getByte();
+      int b3 = getByte();
+      int b4 = getByte();
+      putByte(b1 + b3);
+      putByte(b4);
+    } else {
+      int c1 = getByte();
+      int c2 = getByte();
+      putByte(rule == Rule::Flip ? (c1 ^ 128) : c1);
+      putByte(c2);
+    }
+  }
+  for (long long n = 2 * pixelCount; n % 2880 != 0; ++n) putByte(0);
+  return result;
+}
+
+// Bytes in which every value turns up at every position.
+std::string testBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 12345u;
+  for (char& c : bytes) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+struct StageRun {
+  bool fatal = false;
+  std::string console;  // standard output of the stage
+  bool outputExists = false;
+  std::string output;
+};
+
+// Runs the stage for input `inputName` into `outputName` (both relative to
+// the current folder, or absolute) and collects what it left.
+StageRun runStage(const std::string& inputName, const std::string& outputName,
+                  int pixelCount, const std::vector<std::string>& cards,
+                  const SampleRule& rule) {
+  ListEntry entry;
+  entry.fileName = inputName;
+  entry.openedName = inputName;
+  entry.outputName = outputName;
+  StageRun run;
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  try {
+    runOutputStage(entry, pixelCount, cards, rule);
+  } catch (const FatalExit&) {
+    run.fatal = true;
+  }
+  std::fflush(stdout);
+  run.console = testing::internal::GetCapturedStdout();
+  run.outputExists = e2e::fileExists(outputName);
+  if (run.outputExists) run.output = e2e::readFile(outputName);
+  return run;
+}
+
+std::string shortWarning(const std::string& name) {
+  return "# Warning! Input data is short (" + name + ")\n";
+}
+
+// Writes the first `length` bytes of `full` as the input, runs the stage and
+// compares everything with the reference. The input name is a path, so it
+// may lie on another file system.
+void expectLikeReference(const std::string& inputPath, const std::string& full,
+                         std::size_t length, int pixelCount,
+                         const std::vector<std::string>& cards, const RuleCase& rc) {
+  SCOPED_TRACE(std::string(rc.name) + ", " + std::to_string(pixelCount) +
+               " samples, input of " + std::to_string(length) + " bytes");
+  e2e::writeFile(inputPath, full.substr(0, length));
+  std::remove("out.fit");
+  std::remove("tarnfits.log");
+  Expected expected = referenceOutput(full.substr(0, length), pixelCount, cards, rc.rule);
+  StageRun run = runStage(inputPath, "out.fit", pixelCount, cards, *rc.sampleRule);
+  ASSERT_FALSE(run.fatal);
+  ASSERT_TRUE(run.outputExists);
+  ASSERT_EQ(run.output.size(), expected.bytes.size());
+  // The first differing byte, rather than two megabytes of text.
+  std::size_t diff = 0;
+  while (diff < run.output.size() && run.output[diff] == expected.bytes[diff]) ++diff;
+  EXPECT_EQ(diff, run.output.size()) << "first differing output byte";
+  EXPECT_EQ(run.console, expected.shortInput ? shortWarning(inputPath) : "");
+  EXPECT_EQ(e2e::fileExists("tarnfits.log"), expected.shortInput);
+  if (expected.shortInput) {
+    EXPECT_EQ(e2e::readFile("tarnfits.log"),
+              "cannot open '" + inputPath + "'  (input data is short)\n");
+  }
+}
+
+std::vector<std::string> someCards() {
+  std::vector<std::string> cards;
+  for (int i = 0; i < 36; ++i) cards.push_back(std::string(static_cast<std::size_t>(i % 4 * 26), static_cast<char>('A' + i % 26)));
+  cards.push_back("SIMPLE  =                    T");
+  cards.push_back(std::string(80, 'Z'));
+  return cards;
+}
+
+// Input lengths from the end of the header to beyond the samples, for an
+// image of a few words and chunks: every byte offset within the first and
+// the last 40 bytes of the samples and around each 64-sample chunk of the
+// rules, and every seventh length in between (7 is prime to the 2-, 4- and
+// 8-byte sizes of samples and words, so every alignment turns up there too).
+TEST(SampleStream, SmallImageCutAtEveryAlignment) {
+  e2e::ScopedTempDir dir(true);
+  const int pixelCount = 130;  // 2 chunks of 64 and a rest; 2 x 130 % 2880 != 0
+  for (const RuleCase& rc : kRules) {
+    const std::size_t chunkBytes = 64 * static_cast<std::size_t>(rc.inputBytes);
+    const std::size_t needed = kHeaderBytes + static_cast<std::size_t>(rc.inputBytes) * pixelCount;
+    const std::string full = testBytes(needed + 16, 7);
+    std::vector<std::size_t> lengths = {0, 1, 1000, kHeaderBytes - 1};
+    for (std::size_t n = kHeaderBytes; n <= needed + 16; ++n) {
+      const std::size_t fromChunk = (n - kHeaderBytes) % chunkBytes;
+      if (n < kHeaderBytes + 40 || n + 40 > needed || fromChunk < 9 ||
+          fromChunk + 9 > chunkBytes || n % 7 == 0) {
+        lengths.push_back(n);
+      }
+    }
+    for (std::size_t length : lengths) {
+      expectLikeReference("in.fts", full, length, pixelCount, {}, rc);
+      if (testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
+// Images without zero fill (2 x pixelCount a multiple of 2880), without
+// samples, with header cards, with one sample.
+TEST(SampleStream, FillAndHeaderEdges) {
+  e2e::ScopedTempDir dir(true);
+  struct Case {
+    int pixelCount;
+    bool cards;
+  };
+  const Case cases[] = {{1440, false}, {1440, true}, {2880, true}, {0, true}, {0, false},
+                        {1, false}, {1439, true}, {1441, false}};
+  for (const RuleCase& rc : kRules) {
+    for (const Case& c : cases) {
+      const std::size_t needed = kHeaderBytes + static_cast<std::size_t>(rc.inputBytes) * c.pixelCount;
+      const std::string full = testBytes(needed + 8, 11);
+      const std::vector<std::string> cards = c.cards ? someCards() : std::vector<std::string>{};
+      for (std::size_t length : {needed - (needed > kHeaderBytes ? 1 : 0), needed, needed + 8}) {
+        expectLikeReference("in.fts", full, length, c.pixelCount, cards, rc);
+        if (testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
+// An image of one block and a rest, cut around the block boundary and
+// around its end at every byte offset of a word and more either side.
+void cutAroundBlocks(const std::string& inputPath) {
+  const int pixelCount = static_cast<int>(kStreamBlockSamples + 150);
+  for (const RuleCase& rc : kRules) {
+    const std::size_t blockBytes = kStreamBlockSamples * static_cast<std::size_t>(rc.inputBytes);
+    const std::size_t needed = kHeaderBytes + static_cast<std::size_t>(rc.inputBytes) * pixelCount;
+    const std::string full = testBytes(needed + 9, 3);
+    std::vector<std::size_t> lengths;
+    for (std::size_t boundary : {kHeaderBytes + blockBytes, needed}) {
+      for (std::size_t n = boundary - 9; n <= boundary + 9; ++n) lengths.push_back(n);
+    }
+    lengths.push_back(kHeaderBytes + 1);
+    for (std::size_t length : lengths) {
+      expectLikeReference(inputPath, full, length, pixelCount, someCards(), rc);
+      if (testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(SampleStream, LargeImageCutAroundBlocks) {
+  e2e::ScopedTempDir dir(true);
+  cutAroundBlocks("in.fts");
+}
+
+// A folder on another file system than the current one: the kernel cannot
+// copy across, and the copy rule goes through the block loop.
+class OtherFileSystemDir {
+ public:
+  OtherFileSystemDir() {
+    char name[] = "/dev/shm/sample_stream_XXXXXX";
+    if (::mkdtemp(name) != nullptr) path_ = name;
+  }
+  ~OtherFileSystemDir() {
+    if (!path_.empty()) {
+      std::remove((path_ + "/in.fts").c_str());
+      ::rmdir(path_.c_str());
+    }
+  }
+  OtherFileSystemDir(const OtherFileSystemDir&) = delete;
+  OtherFileSystemDir& operator=(const OtherFileSystemDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// True when copy_file_range refuses to copy from `from` to `to`.
+bool kernelRefusesCopy(const std::string& from, const std::string& to) {
+  e2e::writeFile(from, "abcd");
+  int in = ::open(from.c_str(), O_RDONLY);
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ssize_t n = (in >= 0 && out >= 0) ? ::copy_file_range(in, nullptr, out, nullptr, 4, 0) : 0;
+  if (in >= 0) ::close(in);
+  if (out >= 0) ::close(out);
+  std::remove(to.c_str());
+  return n < 0;
+}
+
+TEST(SampleStream, CopyAcrossFileSystemsFallsBackToBlocks) {
+  e2e::ScopedTempDir dir(true);
+  OtherFileSystemDir other;
+  if (other.path().empty()) GTEST_SKIP() << "no /dev/shm here";
+  const std::string input = other.path() + "/in.fts";
+  if (!kernelRefusesCopy(input, dir.file("probe"))) {
+    GTEST_SKIP() << "the kernel copies from /dev/shm to " << dir.path()
+                 << ": the fallback is not reached this way";
+  }
+  cutAroundBlocks(input);
+}
+
+// Restores a signal's disposition on leaving the scope.
+class SignalIgnored {
+ public:
+  explicit SignalIgnored(int sig) : sig_(sig) { old_ = ::signal(sig, SIG_IGN); }
+  ~SignalIgnored() { ::signal(sig_, old_); }
+  SignalIgnored(const SignalIgnored&) = delete;
+  SignalIgnored& operator=(const SignalIgnored&) = delete;
+
+ private:
+  int sig_;
+  void (*old_)(int);
+};
+
+// The input comes through a pipe, a few bytes at a time: reads return
+// less than asked, and the kernel copy refuses a pipe (EINVAL).
+TEST(SampleStream, InputThroughAPipeInSmallPieces) {
+  e2e::ScopedTempDir dir(true);
+  SignalIgnored noPipeSignal(SIGPIPE);
+  const int pixelCount = 150;
+  for (const RuleCase& rc : kRules) {
+    const std::size_t needed = kHeaderBytes + static_cast<std::size_t>(rc.inputBytes) * pixelCount;
+    const std::string full = testBytes(needed, 5);
+    for (std::size_t length : {needed, needed - 3, static_cast<std::size_t>(kHeaderBytes + 5)}) {
+      SCOPED_TRACE(std::string(rc.name) + ", pipe input of " + std::to_string(length) + " bytes");
+      std::remove("in.fts");
+      ASSERT_EQ(::mkfifo("in.fts", 0600), 0) << std::strerror(errno);
+      const std::string data = full.substr(0, length);
+      std::thread writer([&data] {
+        int fd = ::open("in.fts", O_WRONLY);  // waits for the stage to open it
+        if (fd < 0) return;
+        std::size_t done = 0;
+        for (std::size_t piece = 1; done < data.size(); piece = piece % 13 + 1) {
+          std::size_t n = std::min(piece, data.size() - done);
+          if (::write(fd, data.data() + done, n) != static_cast<ssize_t>(n)) break;
+          done += n;
+          if (done % 97 < 13) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        ::close(fd);
+      });
+      StageRun run = runStage("in.fts", "out.fit", pixelCount, {}, *rc.sampleRule);
+      // Releases a writer still waiting when the stage failed to open the pipe.
+      int unblock = ::open("in.fts", O_RDONLY | O_NONBLOCK);
+      writer.join();
+      if (unblock >= 0) ::close(unblock);
+      Expected expected = referenceOutput(data, pixelCount, {}, rc.rule);
+      ASSERT_FALSE(run.fatal);
+      EXPECT_EQ(run.output, expected.bytes);
+      EXPECT_EQ(run.console, expected.shortInput ? shortWarning("in.fts") : "");
+    }
+  }
+}
+
+// Lowers the largest file size this process may write, for a scope.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : xfsz_(SIGXFSZ) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    ok_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  SignalIgnored xfsz_;  // the failed write returns EFBIG instead
+  rlimit old_{};
+  bool ok_ = false;
+};
+
+// A write that fails in the header, in the samples (the kernel copy for
+// tarnfits) or in the zero fill: "Cannot write.", the output removed, fatal.
+TEST(SampleStream, FailedWriteRemovesTheOutput) {
+  e2e::ScopedTempDir dir(true);
+  const int pixelCount = static_cast<int>(kStreamBlockSamples + 150);
+  const std::vector<std::string> cards = someCards();  // 38 cards, 3040 bytes
+  const std::size_t headerBytes = 80 * cards.size();
+  const std::size_t outputBytes = referenceOutput("", pixelCount, cards, Rule::Copy).bytes.size();
+  for (const RuleCase& rc : kRules) {
+    e2e::writeFile("in.fts", testBytes(kHeaderBytes + static_cast<std::size_t>(rc.inputBytes) * pixelCount, 9));
+    for (std::size_t limit : {std::size_t{100}, headerBytes, headerBytes + 5001, outputBytes - 1}) {
+      SCOPED_TRACE(std::string(rc.name) + ", files limited to " + std::to_string(limit) + " bytes");
+      std::remove("out.fit");
+      StageRun run;
+      {
+        FileSizeLimit fileLimit(limit);
+        ASSERT_TRUE(fileLimit.ok());
+        run = runStage("in.fts", "out.fit", pixelCount, cards, *rc.sampleRule);
+      }
+      EXPECT_TRUE(run.fatal);
+      EXPECT_EQ(run.console, "Cannot write. (out.fit)\n");
+      EXPECT_FALSE(run.outputExists);
+    }
+    // The limit itself is no failure: an output of exactly that size fits.
+    std::remove("out.fit");
+    StageRun run;
+    {
+      FileSizeLimit fileLimit(outputBytes);
+      run = runStage("in.fts", "out.fit", pixelCount, cards, *rc.sampleRule);
+    }
+    EXPECT_FALSE(run.fatal) << rc.name;
+    EXPECT_EQ(run.output.size(), outputBytes) << rc.name;
+  }
+}
+
+// Files that do not open: the input under neither name, the output in a
+// missing folder; and an input found only under its upper-case name.
+TEST(SampleStream, OpeningTheFiles) {
+  e2e::ScopedTempDir dir(true);
+  const std::string full = testBytes(kHeaderBytes + 2 * 150, 13);
+
+  StageRun missing = runStage("missing.fts", "missing.fit", 150, {}, kCopySampleRule);
+  EXPECT_TRUE(missing.fatal);
+  EXPECT_EQ(missing.console, "Cannot open. (missing.fts)\n");
+  EXPECT_FALSE(missing.outputExists);
+
+  e2e::writeFile("in.fts", full);
+  StageRun noFolder = runStage("in.fts", "nofolder/in.fit", 150, {}, kCopySampleRule);
+  EXPECT_TRUE(noFolder.fatal);
+  EXPECT_EQ(noFolder.console, "Cannot open. (nofolder/in.fit)\n");
+
+  std::remove("in.fts");
+  e2e::writeFile("UPPER.FTS", full);
+  StageRun upper = runStage("upper.fts", "upper.fit", 150, {}, kCopySampleRule);
+  EXPECT_FALSE(upper.fatal);
+  EXPECT_EQ(upper.console, "");
+  EXPECT_EQ(upper.output, referenceOutput(full, 150, {}, Rule::Copy).bytes);
+}
+
+// The two editor rules on their own, for every sample count up to a few
+// chunks and at every alignment of input and output, and in place, against
+// the rule applied one sample at a time. Bytes around the output stay
+// untouched.
+TEST(SampleRules, EveryCountAndAlignment) {
+  struct Case {
+    const char* name;
+    void (*convert)(const unsigned char*, unsigned char*, std::size_t);
+    std::size_t inputBytes;
+    Rule rule;
+  };
+  const Case cases[] = {{"flipTopBit", flipTopBit, 2, Rule::Flip},
+                        {"convert32To16", convert32To16, 4, Rule::Gather}};
+  const std::string source = testBytes(4 * 300 + 16, 21);
+  for (const Case& c : cases) {
+    for (std::size_t count = 0; count <= 200; ++count) {
+      for (std::size_t inShift = 0; inShift < 8; ++inShift) {
+        for (std::size_t outShift : {0, 5}) {
+          const std::string in = source.substr(inShift, c.inputBytes * count);
+          std::string want = referenceOutput(std::string(kHeaderBytes, ' ') + in,
+                                             static_cast<long long>(count), {}, c.rule)
+                                 .bytes.substr(0, 2 * count);
+          std::vector<unsigned char> out(2 * count + 16, 0xA5);
+          c.convert(reinterpret_cast<const unsigned char*>(source.data()) + inShift,
+                    out.data() + outShift, count);
+          std::string got(out.begin() + static_cast<long>(outShift),
+                          out.begin() + static_cast<long>(outShift + 2 * count));
+          ASSERT_EQ(got, want) << c.name << ", " << count << " samples, input offset "
+                               << inShift << ", output offset " << outShift;
+          // In place, as the stage converts its blocks.
+          std::vector<unsigned char> block(source.begin() + static_cast<long>(inShift),
+                                           source.begin() + static_cast<long>(inShift + c.inputBytes * count));
+          c.convert(block.data(), block.data(), count);
+          ASSERT_EQ(std::string(block.begin(), block.begin() + static_cast<long>(2 * count)), want)
+              << c.name << " in place, " << count << " samples, input offset " << inShift;
+          for (std::size_t i = 0; i < out.size(); ++i) {
+            if (i < outShift || i >= outShift + 2 * count) {
+              ASSERT_EQ(out[i], 0xA5) << c.name << ", " << count << " samples: byte " << i
+                                      << " outside the output was written";
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
