@@ -229,7 +229,8 @@ void printSummaryLine(const ListEntry& entry, const CatalogueEntry& cat,
 int runDriver(const DriverProfile& profile, std::FILE* answers);
 
 // The programs' main: without arguments runs the night (runDriver on standard
-// input); "--help"/"-h" and "--version" print and give 0; anything else prints
+// input); "--help"/"-h" and "--version" print and give 0 (1 when standard
+// output cannot be written); anything else names the wrong argument, prints
 // the usage on standard error and gives 2 without touching a file.
 int runMain(int argc, char** argv, const DriverProfile& profile);
 
