@@ -32,6 +32,12 @@ constexpr double kSecondsPerMinute = 60.0;
 constexpr double kYearsPerDayEstimate = 0.0027379093;
 constexpr double kYearAtMjdZeroEstimate = 1858.877;
 
+// Farthest MJD from 0 (days, about 2.7 million years) that mjdtotime takes
+// as it is: every int it forms stays within range (the largest, the day
+// count of the year in timetomjd, about 1e9). A camera header can give any
+// exposure, so an MJD of 1e300 or NaN does reach it.
+constexpr double kMjdLimitDays = 1e9;
+
 // Month lengths indexed by month number; index 0 is never read. mjdtotime
 // works on a copy, so the leap-year February never outlives one call.
 constexpr int kJanuary = 1;
@@ -116,10 +122,15 @@ double getmjdtm(const std::tm* t) {
 //   off is moved to the right year at the end. Every field is cut toward
 //   zero, never rounded, so an MJD built from whole seconds may come back
 //   one second short (the fraction lands a hair below the second). Right
-//   for MJDs from 0001-01-01 to 9999-12-31.
+//   for MJDs from 0001-01-01 to 9999-12-31. An MJD beyond 1e9 days either
+//   way is taken as that bound and NaN as the lower one: the fields are
+//   then meaningless but defined.
 void mjdtotime(double mjd, int* year, int* month, int* day, int* hour,
                int* minute, int* second) {
   std::array<int, kMonthSlots> length = kMonthLengths;
+
+  if (!(mjd >= -kMjdLimitDays)) mjd = -kMjdLimitDays;  // NaN too
+  if (mjd > kMjdLimitDays) mjd = kMjdLimitDays;
 
   int y = static_cast<int>(kYearsPerDayEstimate * mjd +
                            kYearAtMjdZeroEstimate);

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdio>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <utility>
@@ -53,16 +54,28 @@ struct Sexagesimal {
   int seconds;
 };
 
+// Cuts toward zero to an int. A value beyond the range of int (an angle
+// computed from an absurd catalogue or camera value) is held at the nearest
+// end of the range, and NaN gives 0, instead of an undefined conversion.
+int cutToInt(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+    return std::numeric_limits<int>::max();
+  if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+    return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
+
 // Cuts a value into whole units, sixtieths and 3600ths, each toward zero
 // after adding kFieldNudge. A value a hair below a whole unit leaves a tiny
 // negative remainder, which the nudge cuts to 0 in the next field.
 Sexagesimal splitSexagesimal(double value) {
   Sexagesimal out{};
-  out.whole = static_cast<int>(value + kFieldNudge);
+  out.whole = cutToInt(value + kFieldNudge);
   const double minutes = (value - out.whole) * kSubunitsPerUnit;
-  out.minutes = static_cast<int>(minutes + kFieldNudge);
+  out.minutes = cutToInt(minutes + kFieldNudge);
   const double seconds = (minutes - out.minutes) * kSubunitsPerUnit;
-  out.seconds = static_cast<int>(seconds + kFieldNudge);
+  out.seconds = cutToInt(seconds + kFieldNudge);
   return out;
 }
 

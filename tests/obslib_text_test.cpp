@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <limits>
 #include <string>
 #include <system_error>
 
@@ -74,6 +75,17 @@ TEST(ObslibText, FitsDecFields) {
   for (const Case& c : cases) {
     EXPECT_STREQ(fitsdec(c.angle), c.text) << c.what;
   }
+}
+
+// An absurd value from a catalogue or camera header (1e999 seconds of RA, an
+// exposure of nan) must give a defined text, not an undefined conversion.
+TEST(ObslibText, AnglesBeyondIntRangeAreHeldAtItsEnds) {
+  const std::string big = std::to_string(std::numeric_limits<int>::max());
+  EXPECT_EQ(std::string(fitsra(1e300)), big + ":" + big + ":" + big);
+  EXPECT_EQ(std::string(fitsdec(std::numeric_limits<double>::infinity())),
+            "+" + big + ":" + big + ":" + big);
+  EXPECT_STREQ(fitsra(std::nan("")), "00:00:00");
+  EXPECT_STREQ(fitsdec(std::nan("")), "+00:00:00");
 }
 
 TEST(ObslibText, FitsDateAndTimeOfBrokenDownTime) {

@@ -1,0 +1,1020 @@
+// Reliability of the three programs, end to end on the real executables: a
+// full disk at the header and at the data stage, folders where files should
+// be, a run killed half way through a transfer, hostile texts in every
+// input, and a long night under tight descriptor and memory limits.
+// Whatever happens, no input changes and no incomplete output is left under
+// an output's name by a run that could clean up after itself.
+//
+// The tests run as root in CI, so every fault binds root too: /dev/full, a
+// file size limit (RLIMIT_FSIZE), folders in the way, SIGKILL, ulimit.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "e2e.h"
+#include "nightgen.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nightgen::Kind;
+
+struct Program {
+  const char* name;
+  const char* exe;
+  Kind andorKind;  // the Andor files the program is made for
+};
+
+const Program kPrograms[] = {
+    {"tarnfits", TARNFITS_EXE, Kind::Andor16},
+    {"tarnfits4", TARNFITS4_EXE, Kind::Andor32},
+    {"tarnfits4s", TARNFITS4S_EXE, Kind::Andor16Raw},
+};
+const Program& kConverter = kPrograms[0];
+const Program kEditors[] = {kPrograms[1], kPrograms[2]};
+
+bool isConverter(const Program& p) { return std::strcmp(p.name, kConverter.name) == 0; }
+
+// Whether the programs were built with AddressSanitizer: it reserves
+// terabytes of address space and keeps freed memory in quarantine, so
+// virtual-memory limits and resident sizes say nothing about the program
+// itself there. The test command also sets TARNFITS_SANITIZED for the
+// sanitizer build.
+bool sanitizedBuild() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  const char* flag = std::getenv("TARNFITS_SANITIZED");
+  return flag != nullptr && *flag != '\0' && std::strcmp(flag, "0") != 0;
+#endif
+}
+
+const char kCatalogue[] =
+    "M42         2000.0 05 35 17.3 -05 23 28\n"
+    "M1          2000.0 05 34 31.9 +22 00 52\n"
+    "Sirius      2000.0 06 45 08.9 -16 42 58\n";
+const char kDirectives[] = "# WEATHER CLEAR\n# SEEING 1.5\n# OBSERVER Yamada\n";
+const char kConvertedCard54Mask = '*';
+constexpr int kDateCard = 54;  // the converter's DATE card: the day of writing
+
+// ---------------------------------------------------------------------------
+// Nights
+
+struct Camera {
+  std::string name;
+  Kind kind;
+  unsigned seed = 1;
+  long long bytes = -1;  // the whole file
+};
+
+void writeCamera(const std::string& path, const Camera& c) {
+  nightgen::CameraSpec camera;
+  camera.kind = c.kind;
+  nightgen::writeCameraFile(path, camera, c.bytes, c.seed);
+}
+
+void writeNight(const e2e::ScopedTempDir& dir, const std::vector<Camera>& cameras,
+                const std::string& list, const std::string& catalogue = kCatalogue) {
+  for (const Camera& c : cameras) writeCamera(dir.file(c.name), c);
+  e2e::writeFile(dir.file("object.lst"), catalogue);
+  e2e::writeFile(dir.file("tarnlist.dat"), list);
+}
+
+// A whole file as bytes, read in one piece (the outputs run to megabytes).
+std::string slurp(const std::string& path) {
+  std::string bytes;
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  bytes.resize(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return bytes;
+}
+
+// FNV-1a, 64 bits.
+std::uint64_t checksum(const std::string& bytes) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool nameExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Checksums of the folder's regular files, by name.
+std::map<std::string, std::uint64_t> checksums(const std::string& dir) {
+  std::map<std::string, std::uint64_t> sums;
+  for (const auto& item : fs::directory_iterator(dir)) {
+    const std::string path = item.path().string();
+    if (isRegularFile(path)) sums[item.path().filename().string()] = checksum(slurp(path));
+  }
+  return sums;
+}
+
+std::vector<std::string> namesOf(const std::map<std::string, std::uint64_t>& sums) {
+  std::vector<std::string> names;
+  for (const auto& item : sums) names.push_back(item.first);
+  return names;
+}
+
+std::map<std::string, std::uint64_t> only(const std::map<std::string, std::uint64_t>& sums,
+                                          const std::vector<std::string>& names) {
+  std::map<std::string, std::uint64_t> picked;
+  for (const std::string& name : names) {
+    auto it = sums.find(name);
+    if (it != sums.end()) picked.insert(*it);
+  }
+  return picked;
+}
+
+// Output bytes with the converter's DATE card masked: two runs on either
+// side of midnight differ there and nowhere else.
+std::string comparable(const Program& p, std::string bytes) {
+  const std::size_t at = (kDateCard - 1) * 80;
+  if (isConverter(p) && bytes.size() >= at + 80) bytes.replace(at, 80, 80, kConvertedCard54Mask);
+  return bytes;
+}
+
+std::string outputOf(const Program& p, const std::string& path) {
+  return comparable(p, slurp(path));
+}
+
+e2e::RunResult run(const Program& p, const std::string& dir, const std::string& answers = "") {
+  return e2e::runProgram(p.exe, dir, answers, {}, 120);
+}
+
+// Runs the program through /bin/sh after the shell commands `limits`.
+e2e::RunResult runLimited(const Program& p, const std::string& dir, const std::string& limits,
+                          const std::string& answers = "") {
+  return e2e::runProgram("/bin/sh", dir, answers, {"-c", limits + "; exec \"$0\"", p.exe}, 120);
+}
+
+// The console text before `mark`; the whole text (and a failure) without it.
+std::string upTo(const std::string& text, const std::string& mark) {
+  const std::size_t at = text.find(mark);
+  EXPECT_NE(at, std::string::npos) << "no '" << mark << "' in:\n" << text;
+  return text.substr(0, at);
+}
+
+// The console text through the summary line of the entry for `name`.
+std::string throughSummaryOf(const std::string& text, const std::string& name) {
+  const std::size_t entry = text.find(name + " --> ");
+  const std::size_t summary = text.find(" (RA=", entry);
+  const std::size_t end = text.find('\n', summary);
+  EXPECT_NE(end, std::string::npos) << "no summary line of " << name << " in:\n" << text;
+  return end == std::string::npos ? text : text.substr(0, end + 1);
+}
+
+// The lines of an error log that name one of `names`.
+std::string logLinesOf(const std::string& log, const std::vector<std::string>& names) {
+  std::istringstream lines(log);
+  std::string line, picked;
+  while (std::getline(lines, line))
+    for (const std::string& name : names)
+      if (line.rfind("cannot open '" + name + "'", 0) == 0) picked += line + "\n";
+  return picked;
+}
+
+std::string logOf(const std::string& dir) {
+  const std::string path = dir + "/tarnfits.log";
+  return e2e::fileExists(path) ? e2e::readFile(path) : std::string();
+}
+
+std::string banner(const std::string& out) {
+  std::size_t end = out.find('\n');
+  end = end == std::string::npos ? end : out.find('\n', end + 1);
+  return out.substr(0, end == std::string::npos ? end : end + 1);
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string repeat(char c, std::size_t n) { return std::string(n, c); }
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Background programs
+
+// A program started without waiting: standard input from a pipe the test
+// holds (or /dev/null), standard output and error into `outputPath`.
+class Background {
+ public:
+  Background(const std::string& exe, const std::string& dir, bool pipeInput,
+             const std::string& outputPath = "/dev/null") {
+    int pipeFds[2] = {-1, -1};
+    if (pipeInput && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+    const int in = pipeInput ? pipeFds[0] : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (in < 0 || out < 0) throw std::runtime_error("cannot open the program's files");
+    std::string exeCopy = exe;
+    char* argv[] = {exeCopy.data(), nullptr};
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0 ||
+          ::chdir(dir.c_str()) != 0)
+        ::_exit(127);
+      ::execv(exe.c_str(), argv);
+      ::_exit(127);
+    }
+    ::close(in);
+    ::close(out);
+    input_ = pipeFds[1];
+    if (pid_ < 0) throw std::runtime_error("fork");
+  }
+  ~Background() {
+    closeInput();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      wait();
+    }
+  }
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void closeInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
+  // Waits for the end and gives the wait status (and the program's own
+  // resource usage).
+  int wait(struct rusage* usage = nullptr) {
+    int status = 0;
+    struct rusage ignored;
+    while (::wait4(pid_, &status, 0, usage ? usage : &ignored) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return status;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+};
+
+// ---------------------------------------------------------------------------
+// A full disk
+
+// Runs the night once untouched and once with a fault that makes the output
+// of the entry for `failing` unwritable. The faulty run must stop there with
+// "Cannot write. (<failing>.fit)\n" and status 1, leave no file under that
+// output name, keep every earlier output as the untouched run wrote it,
+// write nothing for the entries after it, and change no input.
+void expectWriteFailureStops(const Program& p, const std::vector<Camera>& cameras,
+                             const std::string& failing, const std::string& limits,
+                             bool outputOnDevFull) {
+  std::string list = kDirectives;
+  for (const Camera& c : cameras) list += c.name + " M42 1 0.0 1 0.20 1 R\n";
+  e2e::ScopedTempDir reference, dir;
+  writeNight(reference, cameras, list);
+  writeNight(dir, cameras, list);
+  const e2e::RunResult good = run(p, reference.path());
+  ASSERT_EQ(good.exitStatus, 0) << good.out << good.err;
+
+  const std::string failingOutput = failing + ".fit";
+  if (outputOnDevFull) {
+    ASSERT_EQ(::symlink("/dev/full", dir.file(failingOutput).c_str()), 0);
+  }
+  const auto inputs = checksums(dir.path());
+  const e2e::RunResult bad =
+      limits.empty() ? run(p, dir.path()) : runLimited(p, dir.path(), limits);
+
+  EXPECT_EQ(bad.exitStatus, 1);
+  EXPECT_EQ(bad.err, "");
+  EXPECT_EQ(bad.out, throughSummaryOf(good.out, failing + ".fts") + "Cannot write. (" +
+                         failingOutput + ")\n");
+  EXPECT_FALSE(nameExists(dir.file(failingOutput))) << failingOutput << " left behind";
+  std::vector<std::string> earlier;
+  bool after = false;
+  for (const Camera& c : cameras) {
+    const std::string output = c.name.substr(0, c.name.size() - 3) + "fit";
+    if (c.name == failing + ".fts") {
+      after = true;
+    } else if (after) {
+      EXPECT_FALSE(nameExists(dir.file(output))) << "the run went on to " << c.name;
+    } else {
+      earlier.push_back(c.name);
+      EXPECT_TRUE(outputOf(p, dir.file(output)) == outputOf(p, reference.file(output)))
+          << "earlier output " << output << " differs";
+    }
+  }
+  EXPECT_EQ(logOf(dir.path()), logLinesOf(logOf(reference.path()), earlier));
+  EXPECT_EQ(only(checksums(dir.path()), namesOf(inputs)), inputs) << "an input changed";
+  struct stat device;
+  EXPECT_TRUE(::stat("/dev/full", &device) == 0 && S_ISCHR(device.st_mode));
+}
+
+// "ulimit -f" counts blocks of 512 bytes in dash and of 1024 in bash: either
+// way the limit lies between the 0.53 MB of an S5 output and the 2.1 MB of
+// an Andor output, so the first fits whole and the second stops in its
+// samples, well past its header. SIGXFSZ is ignored, so the write fails
+// with EFBIG instead of killing the program.
+const char kFileSizeLimit[] = "trap '' XFSZ; ulimit -f 1600";
+
+TEST(DiskFull, AtTheHeaderStageTheRunStopsWithNothingLost) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    expectWriteFailureStops(p,
+                            {{"first.fts", Kind::S5, 1},
+                             {"full.fts", p.andorKind, 2},
+                             {"third.fts", Kind::S5, 3}},
+                            "full", "", true);
+  }
+}
+
+TEST(DiskFull, AtTheDataStageTheRunStopsWithNothingLost) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    expectWriteFailureStops(p,
+                            {{"first.fts", Kind::S5, 1},
+                             {"big.fts", p.andorKind, 2},
+                             {"third.fts", Kind::S5, 3}},
+                            "big", kFileSizeLimit, false);
+  }
+  // The editors write no header for a T5 or S5 file: their first write is
+  // already sample data.
+  for (const Program& p : kEditors) {
+    SCOPED_TRACE(std::string(p.name) + " without header");
+    expectWriteFailureStops(p,
+                            {{"first.fts", p.andorKind, 1},
+                             {"full.fts", Kind::S5, 2},
+                             {"third.fts", Kind::S5, 3}},
+                            "full", "", true);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Folders where files should be
+
+TEST(FoldersInTheWay, AnInputThatIsAFolderIsSkipped) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const std::string entry = "first.fts M42 1 0.0 1 0.20 1 R\n";
+    e2e::ScopedTempDir reference, dir;
+    writeNight(reference, {{"first.fts", Kind::S5}}, kDirectives + entry);
+    writeNight(dir, {{"first.fts", Kind::S5}},
+               kDirectives + std::string("dir.fts M42 1 0.0 1 0.20 1 R\n") + entry);
+    fs::create_directory(dir.file("dir.fts"));
+    const e2e::RunResult good = run(p, reference.path());
+    const e2e::RunResult r = run(p, dir.path());
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string head = banner(good.out);
+    EXPECT_EQ(r.out, head + "Cannot open. (dir.fts)  Skipped\n" + good.out.substr(head.size()));
+    EXPECT_EQ(logOf(dir.path()), "cannot open 'dir.fts'  (open)\n" + logOf(reference.path()));
+    EXPECT_TRUE(outputOf(p, dir.file("first.fit")) == outputOf(p, reference.file("first.fit")))
+        << "first.fit differs";
+    EXPECT_TRUE(fs::is_directory(dir.file("dir.fts")));
+    EXPECT_FALSE(nameExists(dir.file("dir.fit")));
+  }
+}
+
+TEST(FoldersInTheWay, AnOutputThatIsAFolderStopsTheRunAndStays) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const std::string list = kDirectives + std::string("first.fts M42 1 0.0 1 0.20 1 R\n");
+    e2e::ScopedTempDir reference, dir;
+    writeNight(reference, {{"first.fts", Kind::S5}}, list);
+    writeNight(dir, {{"first.fts", Kind::S5}}, list);
+    fs::create_directory(dir.file("first.fit"));
+    e2e::writeFile(dir.file("first.fit/keep.txt"), "kept\n");
+    const auto inputs = checksums(dir.path());
+    const e2e::RunResult good = run(p, reference.path());
+    const e2e::RunResult r = run(p, dir.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, throughSummaryOf(good.out, "first.fts") + "Cannot open. (first.fit)\n");
+    EXPECT_EQ(e2e::readFile(dir.file("first.fit/keep.txt")), "kept\n");
+    EXPECT_EQ(checksums(dir.path()), inputs);
+    EXPECT_FALSE(nameExists(dir.file("tarnfits.log")));
+  }
+}
+
+TEST(FoldersInTheWay, AnErrorLogThatIsAFolderOnlyWarns) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const std::string entry = "first.fts M42 1 0.0 1 0.20 1 R\n";
+    e2e::ScopedTempDir reference, dir;
+    writeNight(reference, {{"first.fts", Kind::S5}}, kDirectives + entry);
+    writeNight(dir, {{"first.fts", Kind::S5}},
+               kDirectives + std::string("missing.fts M42 1 0.0 1 0.20 1 R\n") + entry);
+    fs::create_directory(dir.file("tarnfits.log"));
+    const e2e::RunResult good = run(p, reference.path());
+    const e2e::RunResult r = run(p, dir.path());
+    EXPECT_EQ(r.exitStatus, 0);
+    // One warning for each line the log did not get: the skipped entry's,
+    // and those of the untouched run.
+    std::string warnings = "# Warning! Cannot write the error log (tarnfits.log)\n";
+    for (char c : logOf(reference.path()))
+      if (c == '\n') warnings += "# Warning! Cannot write the error log (tarnfits.log)\n";
+    EXPECT_EQ(r.err, warnings);
+    const std::string head = banner(good.out);
+    EXPECT_EQ(r.out,
+              head + "Cannot open. (missing.fts)  Skipped\n" + good.out.substr(head.size()));
+    EXPECT_TRUE(outputOf(p, dir.file("first.fit")) == outputOf(p, reference.file("first.fit")))
+        << "first.fit differs";
+    EXPECT_TRUE(fs::is_directory(dir.file("tarnfits.log")));
+    EXPECT_TRUE(fs::is_empty(dir.file("tarnfits.log")));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A run killed half way
+
+// A night of four Andor files of the program's kind.
+std::vector<Camera> andorNight(const Program& p) {
+  return {{"an1.fts", p.andorKind, 1}, {"an2.fts", p.andorKind, 2},
+          {"an3.fts", p.andorKind, 3}, {"an4.fts", p.andorKind, 4}};
+}
+const char kAndorList[] =
+    "an1.fts M42 1 0.0 1 0.20 1 R\n"
+    "an2.fts Sirius 1 22.5 2 0.10 1 R\n"
+    "an3.fts M1 1 45.0 3 0.04 2 V\n"
+    "an4.fts M42 5 0.0 9 0.00 1 0\n";
+
+// Stops the running program again and again until a file of the folder that
+// is no input is not (yet) a complete output of the reference run, then kills
+// it with SIGKILL there. Returns that file's name and size, or "" when the
+// run ended first.
+std::string killInTransfer(Background& program, const std::string& dir,
+                           const std::map<std::string, std::uint64_t>& inputs,
+                           const std::map<std::string, long long>& completeSizes) {
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+    ::kill(program.pid(), SIGSTOP);
+    int status = 0;
+    if (::waitpid(program.pid(), &status, WUNTRACED) < 0 || !WIFSTOPPED(status)) {
+      program.wait();
+      return "";
+    }
+    for (const auto& item : fs::directory_iterator(dir)) {
+      const std::string name = item.path().filename().string();
+      if (inputs.count(name) != 0) continue;
+      const long long size = e2e::fileSize(item.path().string());
+      auto complete = completeSizes.find(name);
+      if (complete == completeSizes.end() || (size > 5760 && size < complete->second)) {
+        ::kill(program.pid(), SIGKILL);
+        program.wait();
+        return name + " (" + std::to_string(size) + " bytes)";
+      }
+    }
+    ::kill(program.pid(), SIGCONT);
+  }
+}
+
+TEST(Killed, ARunKilledInATransferIsMadeWholeByTheNextRun) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    e2e::ScopedTempDir referenceNight, night;
+    writeNight(referenceNight, andorNight(p), kDirectives + std::string(kAndorList));
+    writeNight(night, andorNight(p), kDirectives + std::string(kAndorList));
+    const std::string reference = referenceNight.path();
+    const std::string dir = night.path();
+    const auto inputs = checksums(dir);
+    const e2e::RunResult good = run(p, reference);
+    ASSERT_EQ(good.exitStatus, 0) << good.out;
+    std::map<std::string, long long> completeSizes;
+    for (const auto& item : fs::directory_iterator(reference)) {
+      const std::string name = item.path().filename().string();
+      if (inputs.count(name) == 0) completeSizes[name] = e2e::fileSize(item.path().string());
+    }
+    ASSERT_EQ(completeSizes.size(), 4u) << good.out;
+
+    std::string caught;
+    for (int attempt = 0; attempt < 20 && caught.empty(); ++attempt) {
+      Background program(p.exe, dir, false);
+      caught = killInTransfer(program, dir, inputs, completeSizes);
+    }
+    ASSERT_NE(caught, "") << "never caught the program inside a transfer";
+    ::testing::Test::RecordProperty(std::string("killed_") + p.name, caught);
+    EXPECT_EQ(only(checksums(dir), namesOf(inputs)), inputs)
+        << "an input changed under the killed run (killed with " << caught << ")";
+
+    const e2e::RunResult again = run(p, dir);
+    EXPECT_EQ(again.exitStatus, 0) << "killed with " << caught;
+    EXPECT_EQ(again.out, good.out);
+    EXPECT_EQ(again.err, "");
+    for (const auto& output : completeSizes) {
+      EXPECT_TRUE(outputOf(p, dir + "/" + output.first) ==
+                  outputOf(p, reference + "/" + output.first))
+          << output.first << " differs after the run killed with " << caught;
+    }
+    auto after = checksums(dir);
+    for (const auto& output : completeSizes) after.erase(output.first);
+    EXPECT_EQ(after, inputs) << "the folder holds other files or an input changed";
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Hostile texts
+
+// A night described with placeholders, built once with hostile texts and
+// once with harmless twins of the same length. The programs must treat a
+// hostile text exactly as its twin: the console, the error log and every
+// output of the hostile night equal those of the twin night with each twin
+// replaced by its hostile text.
+struct TextPair {
+  std::string hostile;
+  std::string twin;
+};
+
+std::string fill(std::string text, const std::vector<TextPair>& pairs, bool hostile) {
+  for (std::size_t i = 0; i < pairs.size(); ++i)
+    text = replaceAll(text, "{" + std::to_string(i) + "}",
+                      hostile ? pairs[i].hostile : pairs[i].twin);
+  return text;
+}
+
+std::string twinToHostile(std::string text, const std::vector<TextPair>& pairs) {
+  for (const TextPair& pair : pairs) text = replaceAll(text, pair.twin, pair.hostile);
+  return text;
+}
+
+struct NightPlan {
+  struct File {
+    std::string name;  // with placeholders
+    Kind kind;
+    std::string card7Comment;  // placed in columns 61 to 80 of card 7
+    std::string adcSpeed;      // T5/S5 settings block
+    std::string readoutWord;   // Andor READTIME
+  };
+  std::vector<File> files;
+  std::string catalogue, list, answers;
+};
+
+struct NightResult {
+  e2e::RunResult run;
+  std::string log;
+  std::map<std::string, std::string> outputs;  // by name
+};
+
+NightResult runPlan(const Program& p, const NightPlan& plan, const std::vector<TextPair>& pairs,
+                    bool hostile) {
+  e2e::ScopedTempDir dir;
+  std::vector<std::string> inputs = {"object.lst", "tarnlist.dat"};
+  for (const NightPlan::File& f : plan.files) {
+    nightgen::CameraSpec camera;
+    camera.kind = f.kind;
+    if (!f.adcSpeed.empty()) camera.adcSpeed = fill(f.adcSpeed, pairs, hostile);
+    if (!f.readoutWord.empty()) camera.readoutWord = fill(f.readoutWord, pairs, hostile);
+    const std::string name = fill(f.name, pairs, hostile);
+    std::string bytes = nightgen::headerBlock(camera);
+    const std::string comment = fill(f.card7Comment, pairs, hostile);
+    bytes.replace(6 * 80 + 60, comment.size(), comment);
+    bytes += nightgen::sampleData(camera, 1, 0, nightgen::fullFileSize(camera) - nightgen::kBlock);
+    e2e::writeFile(dir.file(name), bytes);
+    inputs.push_back(name);
+  }
+  e2e::writeFile(dir.file("object.lst"), fill(plan.catalogue, pairs, hostile));
+  e2e::writeFile(dir.file("tarnlist.dat"), fill(plan.list, pairs, hostile));
+  const auto before = checksums(dir.path());
+
+  NightResult result;
+  result.run = run(p, dir.path(), fill(plan.answers, pairs, hostile));
+  result.log = logOf(dir.path());
+  for (const auto& item : fs::directory_iterator(dir.path())) {
+    const std::string name = item.path().filename().string();
+    if (endsWith(name, "fit")) result.outputs[name] = outputOf(p, item.path().string());
+  }
+  EXPECT_EQ(only(checksums(dir.path()), inputs), before) << "an input changed";
+  return result;
+}
+
+// Runs the plan with hostile texts and with their twins and compares.
+// Returns the hostile run, for checks that the texts did reach it.
+NightResult expectTreatedAsTwins(const Program& p, const NightPlan& plan,
+                                 const std::vector<TextPair>& pairs) {
+  const NightResult twin = runPlan(p, plan, pairs, false);
+  const NightResult hostile = runPlan(p, plan, pairs, true);
+  EXPECT_EQ(hostile.run.exitStatus, twin.run.exitStatus);
+  EXPECT_EQ(hostile.run.err, "");
+  EXPECT_EQ(twin.run.err, "");
+  EXPECT_EQ(hostile.run.out, twinToHostile(twin.run.out, pairs));
+  EXPECT_EQ(hostile.log, twinToHostile(twin.log, pairs));
+  std::map<std::string, std::string> expected;
+  for (const auto& output : twin.outputs)
+    expected[twinToHostile(output.first, pairs)] = twinToHostile(output.second, pairs);
+  EXPECT_EQ(hostile.outputs.size(), expected.size());
+  for (const auto& output : expected) {
+    auto it = hostile.outputs.find(output.first);
+    if (it == hostile.outputs.end()) {
+      ADD_FAILURE() << "no output " << output.first;
+    } else {
+      EXPECT_TRUE(it->second == output.second) << "output " << output.first << " differs";
+    }
+  }
+  return hostile;
+}
+
+// Each hostile text names where it goes; every twin is a word of the same
+// length that no program output holds by itself. File names stay lower case
+// in both, as the programs lower-case them.
+const std::vector<TextPair> kFormatTexts = {
+    {"%s%n%x", "Qk7Zp2"},                // 0: object name, run list and catalogue
+    {"h%s%n%x", "hqqqqqq"},              // 1: S5 file name
+    {"a%n%x%s", "azzzzzz"},              // 2: Andor file name
+    {"m%n%s", "mvvvv"},                  // 3: missing file name
+    {"%x%x%n", "Yy3Yy4"},                // 4: object missing from the catalogue
+    {"%n%s", "Fk3j"},                    // 5: filter
+    {"%s%s%s%n", "Wq1Wq2Wq"},            // 6: WEATHER directive value
+    {"%n%x%s%n%n", "Ob1Ob2Ob3X"},        // 7: observer, answered at the prompt
+    {"%s%n%x%s%n%x", "Cc1Cc2Cc3Cc4"},    // 8: camera card 7 comment
+    {"%n%s%x", "Ad1Ad2"},                // 9: A/D speed of the S5 camera
+    {"%x%n%s%x%n%s", "Rd1Rd2Rd3Rd4"},    // 10: readout time of the Andor camera
+    {"%s%n%s%n%s", "Ob4Ob5Ob6Z"},        // 11: OBSERVER directive value
+    {"%n%n%n", "Sx1Sx2"},                // 12: SEEING directive value (no number)
+};
+
+NightPlan formatNight(const Program& p) {
+  NightPlan plan;
+  plan.files = {{"{1}.fts", Kind::S5, "{8}", "{9}", ""},
+                {"{2}.fts", p.andorKind, "{8}", "", "{10}"}};
+  plan.catalogue = std::string(kCatalogue) + "{0} 2000.0 05 35 17.3 -05 23 28\n";
+  plan.list =
+      "# WEATHER {6}\n"
+      "# SEEING {12}\n"
+      "{1}.fts {0} 1 0.0 1 0.20 1 {5}\n"
+      "# OBSERVER {11}\n"
+      "{2}.fts {0} 1 0.0 1 0.20 2 {5}\n"
+      "{3}.fts {0} 1 0.0 1 0.20 1 R\n"
+      "{1}.fts {4} 1 0.0 1 0.20 1 R\n";
+  plan.answers = "{7}\n";
+  return plan;
+}
+
+TEST(HostileTexts, FormatDirectivesReachConsoleLogAndCardsLiterally) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const NightResult r = expectTreatedAsTwins(p, formatNight(p), kFormatTexts);
+    EXPECT_EQ(r.run.exitStatus, 0);
+    // Not a vacuous comparison: the texts did reach every place.
+    EXPECT_NE(r.run.out.find("h%s%n%x.fts --> h%s%n%x.fit  (S5 RUVUZOR mode)\n"),
+              std::string::npos);
+    EXPECT_NE(r.run.out.find("    %s%n%x (RA=05:35:17"), std::string::npos);
+    EXPECT_NE(r.run.out.find("Cannot open. (m%n%s.fts)  Skipped\n"), std::string::npos);
+    EXPECT_NE(r.run.out.find("CANNOT FIND '%x%x%n'.  Skipped\n"), std::string::npos);
+    EXPECT_NE(r.log.find("cannot open 'm%n%s.fts'  (open)\n"
+                         "cannot open 'h%s%n%x.fts'  (OBJECT not find)\n"),
+              std::string::npos);
+    ASSERT_EQ(r.outputs.count("a%n%x%s.fit"), 1u);
+    const std::string andor = r.outputs.at("a%n%x%s.fit");
+    if (isConverter(p)) {
+      const std::string s5 = r.outputs.at("h%s%n%x.fit");
+      EXPECT_EQ(e2e::cardAt(s5, 15).substr(0, 20), "OBJECT  = '%s%n%x  '");
+      EXPECT_EQ(e2e::cardAt(s5, 30).substr(0, 20), "WEATHER = '%s%s%s%n'");
+      EXPECT_EQ(e2e::cardAt(s5, 49).substr(0, 22), "OBSERVER= '%n%x%s%n%n'");
+      EXPECT_EQ(e2e::cardAt(andor, 49).substr(0, 22), "OBSERVER= '%s%n%s%n%s'");
+      EXPECT_EQ(e2e::cardAt(s5, 63).substr(0, 20), "ADCSPEED= '%n%s%x  '");
+      EXPECT_EQ(e2e::cardAt(andor, 63).substr(0, 24), "ADCSPEED= '%x%n%s%x%n%s'");
+      EXPECT_EQ(e2e::cardAt(s5, 66).substr(0, 20), "FILTER  = '%n%s    '");
+      EXPECT_EQ(e2e::cardAt(s5, 8).substr(60, 12), "%s%n%x%s%n%x");   // input card 7
+      EXPECT_EQ(e2e::cardAt(andor, 32).substr(60, 12), "%s%n%x%s%n%x");  // input card 7
+    } else {
+      EXPECT_EQ(e2e::cardAt(andor, 7).substr(60, 12), "%s%n%x%s%n%x");
+    }
+  }
+}
+
+// The lines an S5 entry prints when it converts, from a run of that entry
+// alone with the given directives; and that run's output.
+struct Converted {
+  std::string lines;
+  std::string log;
+  std::string output;
+};
+
+Converted convertedAlone(const Program& p, const std::string& directives,
+                         const std::string& entry) {
+  e2e::ScopedTempDir dir;
+  writeNight(dir, {{"s5.fts", Kind::S5}}, directives + entry);
+  const e2e::RunResult r = run(p, dir.path());
+  EXPECT_EQ(r.exitStatus, 0) << r.out;
+  const std::string head = banner(r.out);
+  return {upTo(r.out, "---- FINISHED ----\n").substr(head.size()), logOf(dir.path()),
+          outputOf(p, dir.file("s5.fit"))};
+}
+
+std::string cannotOpen(const std::string& name) {
+  return "Cannot open. (" + name + ")  Skipped\n";
+}
+std::string logOpen(const std::string& name) { return "cannot open '" + name + "'  (open)\n"; }
+
+TEST(HostileTexts, TwoHundredCharacterWordsAreCutInto99CharacterPieces) {
+  const std::string observer28 = repeat('o', 28);
+  const std::string list = "# WEATHER CLEAR\n# SEEING 1.5\n"
+                           "# OBSERVER " + repeat('o', 200) + "\n"
+                           "s5.fts M42 1 0.0 1 0.20 1 R\n" +
+                           repeat('F', 200) + ".fts M42 1 0.0 1 0.20 1 R\n"
+                           "s5.fts " + repeat('X', 200) + " 1 0.0 1 0.20 1 R\n"
+                           "s5.fts M42 1 0.0 1 0.20 1 " + repeat('R', 200) + "\n"
+                           "# WEATHER " + repeat('W', 200) + "\n"
+                           "s5.fts M42 1 0.0 1 0.20 2 R\n";
+  const std::string catalogue =
+      repeat('N', 200) + " 2000.0 01 02 03.0 +04 05 06\n" + kCatalogue;
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const Converted alone = convertedAlone(
+        p, "# WEATHER CLEAR\n# SEEING 1.5\n# OBSERVER " + observer28 + "\n",
+        "s5.fts M42 1 0.0 1 0.20 1 R\n");
+    // The converter refuses the entries whose filter or weather would not
+    // fit their card; the editors write neither and convert them.
+    const std::string tooLong =
+        isConverter(p) ? alone.lines + "Header card too long. (s5.fts)  Skipped\n" : alone.lines;
+    const std::string tooLongLog =
+        isConverter(p) ? "cannot open 's5.fts'  (header card too long)\n" : alone.log;
+
+    e2e::ScopedTempDir dir;
+    writeNight(dir, {{"s5.fts", Kind::S5}}, list, catalogue);
+    const e2e::RunResult r = run(p, dir.path());
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.substr(banner(r.out).size()),
+              // "# OBSERVER " and 88 letters, then 99 and 13 letters
+              cannotOpen(repeat('o', 99)) + cannotOpen(repeat('o', 13)) +
+              alone.lines +
+              // 99, 99 and 2 letters of the file name
+              cannotOpen(repeat('f', 99)) + cannotOpen(repeat('f', 99)) +
+              cannotOpen("ff.fts") +
+              // "s5.fts " and 92 letters: two fields only
+              "ERROR in entry line. (s5.fts)  Skipped\n" + cannotOpen(repeat('x', 99)) +
+              cannotOpen(repeat('x', 9)) +
+              // a 73-letter filter, then 99 and 28 letters
+              tooLong + cannotOpen(repeat('r', 99)) + cannotOpen(repeat('r', 28)) +
+              // an 89-letter weather, then 99 and 12 letters
+              cannotOpen(repeat('w', 99)) + cannotOpen(repeat('w', 12)) +
+              tooLong + "---- FINISHED ----\n");
+    EXPECT_EQ(e2e::readFile(dir.file("tarnfits.log")),
+              logOpen(repeat('o', 99)) + logOpen(repeat('o', 13)) + alone.log +
+                  logOpen(repeat('f', 99)) + logOpen(repeat('f', 99)) + logOpen("ff.fts") +
+                  "cannot open 's5.fts'  (entry line is not valid)\n" +
+                  logOpen(repeat('x', 99)) + logOpen(repeat('x', 9)) + tooLongLog +
+                  logOpen(repeat('r', 99)) + logOpen(repeat('r', 28)) +
+                  logOpen(repeat('w', 99)) + logOpen(repeat('w', 12)) + tooLongLog);
+    // The observer was cut to 28 letters and nothing else reached the file.
+    EXPECT_TRUE(outputOf(p, dir.file("s5.fit")) == alone.output) << "s5.fit differs";
+  }
+}
+
+TEST(HostileTexts, TwoHundredCharacterAnswersAreHandled) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const Converted alone = convertedAlone(p, "# WEATHER FAIR\n# SEEING 1.5\n# OBSERVER Yamada\n",
+                                           "s5.fts M42 1 0.0 1 0.20 1 R\n");
+    e2e::ScopedTempDir dir;
+    writeNight(dir, {{"s5.fts", Kind::S5}}, "s5.fts M42 1 0.0 1 0.20 1 R\n");
+    // A 200-digit weather number is out of range and asked again; a
+    // 200-letter observer does not fit the converter's card.
+    const e2e::RunResult r =
+        run(p, dir.path(), repeat('9', 200) + "\n2\n1.5\n" + repeat('o', 200) + "\n");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.err, "");
+    const char weather[] = "WEATHER (1:CLEAR 2:FAIR 3:HAZY 4:CLOUDY) >> ";
+    EXPECT_EQ(r.out.substr(banner(r.out).size()),
+              std::string(weather) + weather + "SEEING SIZE (arcsec) >> WHO ARE YOU? >> " +
+                  alone.lines +
+                  (isConverter(p) ? "Header card too long. (s5.fts)  Skipped\n" : "") +
+                  "---- FINISHED ----\n");
+    EXPECT_EQ(e2e::fileExists(dir.file("s5.fit")), !isConverter(p));
+    if (!isConverter(p)) {
+      EXPECT_TRUE(outputOf(p, dir.file("s5.fit")) == alone.output) << "s5.fit differs";
+    }
+  }
+}
+
+TEST(HostileTexts, NulAndHighBytesInTheRunListAndCatalogue) {
+  using namespace std::string_literals;
+  const std::vector<TextPair> pairs = {
+      {"CAF\xc9\xe9", "CAFQQ"},  // 0: file name as listed
+      {"caf\xc9\xe9", "cafqq"},  // 1: the same, lower case, as on disk
+      {"\xff\xfeM", "YyM"},      // 2: object name
+      {"\x80\x81", "Rq"},        // 3: filter
+  };
+  NightPlan plan;
+  plan.files = {{"s5.fts", Kind::S5, "", "", ""}, {"{1}.fts", Kind::S5, "", "", ""}};
+  plan.catalogue = "Vega\0 2000.0 18 36 56.3 +38 47 01\n"s + kCatalogue +
+                   "{2} 2000.0 05 35 17.3 -05 23 28\n";
+  plan.list = std::string(kDirectives) +
+              "s5.fts\0 M42 1 0.0 1 0.20 1 R\n"s
+              "{0}.FTS {2} 1 0.0 1 0.20 1 {3}\n"
+              "s5.fts Vega 1 0.0 1 0.20 1 R\n"
+              "\xff\xfe\xfd\n"
+              "s5.fts M42 1 0.0 1 0.20 1 R\n";
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const NightResult r = expectTreatedAsTwins(p, plan, pairs);
+    EXPECT_EQ(r.run.exitStatus, 0);
+    // The NUL byte ends the line: one field.
+    EXPECT_NE(r.run.out.find("ERROR in entry line. (s5.fts)  Skipped\n"), std::string::npos);
+    EXPECT_NE(r.run.out.find("caf\xc9\xe9.fts --> caf\xc9\xe9.fit  (S5 RUVUZOR mode)\n"),
+              std::string::npos);
+    // The NUL byte ends the catalogue line too: Vega is never found.
+    EXPECT_NE(r.run.out.find("CANNOT FIND 'Vega'.  Skipped\n"), std::string::npos);
+    EXPECT_NE(r.run.out.find(cannotOpen("\xff\xfe\xfd")), std::string::npos);
+    EXPECT_EQ(r.outputs.size(), 2u);
+    if (isConverter(p) && r.outputs.count("caf\xc9\xe9.fit") == 1) {
+      const std::string& out = r.outputs.at("caf\xc9\xe9.fit");
+      EXPECT_EQ(e2e::cardAt(out, 15).substr(0, 20), "OBJECT  = '\xff\xfeM     '");
+      EXPECT_EQ(e2e::cardAt(out, 66).substr(0, 20), "FILTER  = '\x80\x81      '");
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Load
+
+constexpr int kLongNightEntries = 2000;
+
+struct LongNight {
+  std::string list;
+  int s5 = 0, t5 = 0, andor = 0, skipped = 0;
+};
+
+// Two S5 files converted in turn, with a T5 and an Andor file now and then,
+// and between any two of them an entry that is skipped for one of four
+// reasons. No two converted lines in a row are equal, so each converts.
+LongNight longNight() {
+  const char* const skips[] = {
+      "gone.fts M42 1 0.0 1 0.20 1 R\n",   // no such file
+      "a.fts M42 9 0.0 1 0.20 1 R\n",      // bad data type
+      "a.fts NGC9999 1 0.0 1 0.20 1 R\n",  // object missing
+      "odd.fts M42 1 0.0 1 0.20 1 R\n",    // image size unknown
+  };
+  LongNight night;
+  night.list = kDirectives;
+  for (int i = 0; i < kLongNightEntries; ++i) {
+    if (i % 2 == 1) {
+      night.list += skips[(i / 2) % 4];
+      ++night.skipped;
+    } else if (i % 100 == 0) {
+      night.list += "t5.fts M1 1 0.0 1 0.20 1 R\n";
+      ++night.t5;
+    } else if (i % 100 == 50) {
+      night.list += "an.fts Sirius 1 0.0 1 0.20 2 R\n";
+      ++night.andor;
+    } else {
+      night.list += (i / 2) % 2 == 0 ? "a.fts M42 1 0.0 1 0.20 1 R\n"
+                                     : "b.fts M42 1 0.0 1 0.20 1 R\n";
+      ++night.s5;
+    }
+  }
+  return night;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+void expectLongNightFinishes(const std::string& limits) {
+  const LongNight night = longNight();
+  e2e::ScopedTempDir dir;
+  writeNight(dir,
+             {{"a.fts", Kind::S5, 1}, {"b.fts", Kind::S5, 2}, {"t5.fts", Kind::T5, 3},
+              {"an.fts", Kind::Andor16, 4}},
+             night.list);
+  nightgen::CameraSpec odd;  // an S5 header whose axes say 512 by 511
+  odd.kind = Kind::S5;
+  odd.naxis2 = 511;
+  e2e::writeFile(dir.file("odd.fts"), nightgen::headerBlock(odd));
+  const auto inputs = checksums(dir.path());
+  const auto start = std::chrono::steady_clock::now();
+  const e2e::RunResult r = runLimited(kConverter, dir.path(), limits);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.exitStatus, 0) << r.err
+                             << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(endsWith(r.out, "\n---- FINISHED ----\n"));
+  EXPECT_EQ(count(r.out, "(S5 RUVUZOR mode)\n"), static_cast<std::size_t>(night.s5));
+  EXPECT_EQ(count(r.out, "(T5 RUVUZOR mode)\n"), static_cast<std::size_t>(night.t5));
+  EXPECT_EQ(count(r.out, "(Andor CCD mode)\n"), static_cast<std::size_t>(night.andor));
+  EXPECT_EQ(count(e2e::readFile(dir.file("tarnfits.log")), "\n"),
+            static_cast<std::size_t>(night.skipped));
+  // 72 header cards, the samples, the zero fill to a multiple of 2880.
+  EXPECT_EQ(e2e::fileSize(dir.file("a.fit")), 5760 + 2 * 512 * 512 + 2752);
+  EXPECT_EQ(e2e::fileSize(dir.file("t5.fit")), 5760 + 2 * 1000 * 1018 + 160);
+  EXPECT_EQ(e2e::fileSize(dir.file("an.fit")), 5760 + 2 * 2048 * 512 + 2368);
+  EXPECT_EQ(only(checksums(dir.path()), namesOf(inputs)), inputs);
+  EXPECT_LT(seconds, 60.0) << "the long night took " << seconds << " s";
+  ::testing::Test::RecordProperty("seconds", std::to_string(seconds));
+}
+
+// Descriptors: the run list, one input, one output and the log at most are
+// open at a time; a descriptor lost per entry would end the night within
+// its first 30 entries.
+constexpr int kFewDescriptors = 32;
+
+TEST(Load, TwoThousandEntriesWithFewDescriptors) {
+  expectLongNightFinishes("ulimit -n " + std::to_string(kFewDescriptors));
+}
+
+// The program's peak virtual size while it waits at its first question,
+// before any entry, in KiB.
+long idleVirtualKiB(const Program& p) {
+  e2e::ScopedTempDir dir, console;
+  writeNight(dir, {}, "x.fts M42 1 0.0 1 0.20 1 R\n");
+  Background program(p.exe, dir.path(), true, console.file("out"));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (e2e::readFile(console.file("out")).find("WEATHER") == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::ifstream status("/proc/" + std::to_string(program.pid()) + "/status");
+  std::string line;
+  long kib = -1;
+  while (std::getline(status, line))
+    if (line.compare(0, 7, "VmPeak:") == 0) kib = std::stol(line.substr(7));
+  program.closeInput();
+  program.wait();
+  return kib;
+}
+
+// Memory: a few tens of MiB above the idle size; a leak of a block buffer
+// per entry, or an image held whole, would not fit.
+constexpr long kMemoryHeadroomKiB = 32 * 1024;
+
+TEST(Load, TwoThousandEntriesInLittleMemory) {
+  if (sanitizedBuild())
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no virtual-memory "
+                    "limit can apply (its leak checker covers memory instead)";
+  const long idle = idleVirtualKiB(kConverter);
+  ASSERT_GT(idle, 0);
+  ::testing::Test::RecordProperty("idle_kib", std::to_string(idle));
+  expectLongNightFinishes("ulimit -n " + std::to_string(kFewDescriptors) + "; ulimit -v " +
+                          std::to_string(idle + kMemoryHeadroomKiB));
+}
+
+// Peak resident size of one conversion, in KiB, from the program's own
+// resource usage.
+long peakResidentKiB(const Program& p, Kind kind) {
+  e2e::ScopedTempDir dir;
+  writeNight(dir, {{"in.fts", kind}}, kDirectives + std::string("in.fts M42 1 0.0 1 0.20 1 R\n"));
+  Background program(p.exe, dir.path(), false);
+  struct rusage usage;
+  const int status = program.wait(&usage);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(e2e::fileExists(dir.file("in.fit")));
+  return usage.ru_maxrss;
+}
+
+TEST(Load, MemoryDoesNotGrowWithTheImage) {
+  if (sanitizedBuild())
+    GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine decide the resident size";
+  constexpr long kMostDifferenceKiB = 256;
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    // T5 is four times the image of S5 (2 MB against 0.5 MB).
+    const long t5 = peakResidentKiB(p, Kind::T5);
+    const long s5 = peakResidentKiB(p, Kind::S5);
+    EXPECT_LT(std::labs(t5 - s5), kMostDifferenceKiB) << "T5 " << t5 << " KiB, S5 " << s5 << " KiB";
+  }
+}
+
+}  // namespace
