@@ -70,14 +70,19 @@ observing conditions).
 tarnfits4 rewrites 32-bit Andor DV440 files as 16-bit files; tarnfits4s
 rewrites 16-bit Andor DV440 files for unsigned samples.")
 
-# The programs need only the C and C++ run-time libraries. dpkg-shlibdeps
-# (Debian package dpkg-dev) computes the exact versions; without it the
-# package names them without versions.
+# The programs need only the C library (the C++ run-time is linked into them
+# unless TARNFITS_STATIC_CXX_RUNTIME is off). dpkg-shlibdeps (Debian package
+# dpkg-dev) computes the exact versions; without it the package names them
+# without versions.
 find_program(TARNFITS_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TARNFITS_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  if(TARNFITS_STATIC_CXX_RUNTIME)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  endif()
 endif()
 
 include(CPack)

@@ -122,8 +122,8 @@ else
   [ "$(field Section)" = science ] || fail "Section is '$(field Section)'"
   [[ $(field Maintainer) == *"<"*"@"*">" ]] ||
     fail "Maintainer '$(field Maintainer)' is not 'Name <address>'"
-  [[ $(field Depends) == *libc6* && $(field Depends) == *libstdc++6* ]] ||
-    fail "Depends '$(field Depends)' does not name libc6 and libstdc++6"
+  [[ $(field Depends) == *libc6* ]] ||
+    fail "Depends '$(field Depends)' does not name libc6"
   [ -n "$(field Description)" ] || fail "the package has no Description"
 
   # Unpacked into a scratch root, the programs run from there and the pages
