@@ -18,8 +18,8 @@ namespace {
 using nightgen::CameraSpec;
 using nightgen::Kind;
 
-std::vector<std::string> cardsOf(const CameraSpec& spec) {
-  return nightgen::headerCards(spec);
+std::vector<std::string> cardsOf(const CameraSpec& setup) {
+  return nightgen::headerCards(setup);
 }
 
 std::string joined(const std::vector<std::string>& cards) {
@@ -29,13 +29,13 @@ std::string joined(const std::vector<std::string>& cards) {
 }
 
 // Replaces card n (from 1) of a header.
-std::string withCard(const CameraSpec& spec, int n, const std::string& card) {
-  std::vector<std::string> cards = cardsOf(spec);
+std::string withCard(const CameraSpec& setup, int n, const std::string& card) {
+  std::vector<std::string> cards = cardsOf(setup);
   cards[static_cast<std::size_t>(n - 1)] = card;
   return joined(cards);
 }
 
-CameraSpec spec(Kind kind) {
+CameraSpec setup(Kind kind) {
   CameraSpec s;
   s.kind = kind;
   return s;
@@ -115,7 +115,7 @@ TEST(CameraMode, SizesFromColumns27To30OfCards4And5) {
   };
   for (const auto& c : cases) {
     // The S5 cards behind the size cards: every mode can read them.
-    std::vector<std::string> cards = cardsOf(spec(Kind::S5));
+    std::vector<std::string> cards = cardsOf(setup(Kind::S5));
     cards[3] = c.card4;
     cards[4] = c.card5;
     Parsed p = parse(joined(cards));
@@ -140,7 +140,7 @@ TEST(CameraMode, DetectorNameAndPixelCount) {
       {Kind::Andor32, CameraMode::Andor, "Andor DV440", 1048576},
   };
   for (const auto& c : cases) {
-    Parsed p = parse(nightgen::headerBlock(spec(c.kind)));
+    Parsed p = parse(nightgen::headerBlock(setup(c.kind)));
     ASSERT_TRUE(p.result.recognised) << nightgen::kindName(c.kind);
     EXPECT_EQ(p.rec.cameraMode, c.mode) << nightgen::kindName(c.kind);
     EXPECT_EQ(p.rec.detectorName, c.detector) << nightgen::kindName(c.kind);
@@ -163,7 +163,7 @@ TEST(SavedCards, KeptRangeByModeAndProgram) {
       {Kind::Andor32, AndorRule::KeepTo36, 36}, {Kind::Andor16Raw, AndorRule::KeepTo30, 30},
   };
   for (const auto& c : cases) {
-    const std::vector<std::string> cards = cardsOf(spec(c.kind));
+    const std::vector<std::string> cards = cardsOf(setup(c.kind));
     Parsed p = parse(joined(cards), c.rule);
     ASSERT_TRUE(p.result.recognised);
     for (int n = 1; n <= 36; ++n) {
@@ -183,7 +183,7 @@ TEST(SavedCards, EveryKeptCardIsTheEightyBytesAsRead) {
   odd[40] = '\0';
   odd[50] = '\xE9';
   odd[79] = '\x7F';
-  std::string block = withCard(spec(Kind::Andor16), 7, odd);
+  std::string block = withCard(setup(Kind::Andor16), 7, odd);
   for (AndorRule rule : {AndorRule::Full, AndorRule::KeepTo36, AndorRule::KeepTo30}) {
     Parsed p = parse(block, rule);
     EXPECT_EQ(p.rec.savedCards[7], odd);
@@ -197,7 +197,7 @@ TEST(SavedCards, EveryKeptCardIsTheEightyBytesAsRead) {
 
 TEST(RuvuzorValues, WordPositionsOfEachLayout) {
   for (Kind kind : {Kind::T5, Kind::T5Binned, Kind::T5BinnedShifted, Kind::S5}) {
-    CameraSpec s = spec(kind);
+    CameraSpec s = setup(kind);
     s.exposureSeconds = 61.25;
     s.binning1 = 2;
     s.binning2 = 3;
@@ -225,7 +225,7 @@ TEST(RuvuzorValues, WordPositionsOfEachLayout) {
 TEST(RuvuzorValues, BinningCardsAreRecognisedByColumns1To8OfCard8) {
   // The binned T5 header, with card 8 changed so that it no longer begins
   // with "BIN-FCT1": the reader then takes card 8 as the exposure card.
-  CameraSpec s = spec(Kind::T5Binned);
+  CameraSpec s = setup(Kind::T5Binned);
   s.binning1 = 2;
   s.binning2 = 2;
   const struct {
@@ -257,7 +257,7 @@ TEST(RuvuzorValues, BinningCardsAreRecognisedByColumns1To8OfCard8) {
 }
 
 TEST(RuvuzorValues, BinningWordOnCard12MovesTheSettingsBlockDown) {
-  CameraSpec s = spec(Kind::T5BinnedShifted);
+  CameraSpec s = setup(Kind::T5BinnedShifted);
   s.preGain = 7;
   s.postGain = 6;
   s.offset = 250;
@@ -310,12 +310,12 @@ TEST(RuvuzorValues, StartColumnsOfLayoutsAAndB) {
                                           {19, "2024"}, {23, "100"}, {26, ":"},
                                           {27, "05"}, {29, ":"}, {30, "08"}, {32, "'"}});
   const Start want = {2024, 3, 14, 100, 5, 8};
-  expectStart(parse(withCard(spec(Kind::T5), 9, cardA)).rec, want, "layout A");
-  expectStart(parse(withCard(spec(Kind::T5Binned), 11, cardB)).rec, want, "layout B, T5");
-  expectStart(parse(withCard(spec(Kind::S5), 11, cardB)).rec, want, "layout B, S5");
+  expectStart(parse(withCard(setup(Kind::T5), 9, cardA)).rec, want, "layout A");
+  expectStart(parse(withCard(setup(Kind::T5Binned), 11, cardB)).rec, want, "layout B, T5");
+  expectStart(parse(withCard(setup(Kind::S5), 11, cardB)).rec, want, "layout B, S5");
 
   // The camera's own cards: blanks before the day and the hour.
-  CameraSpec s = spec(Kind::T5);
+  CameraSpec s = setup(Kind::T5);
   s.year = 1999;
   s.month = 12;
   s.day = 31;
@@ -332,7 +332,7 @@ TEST(RuvuzorValues, StartColumnsOfLayoutsAAndB) {
   std::string signedCard = cardA;
   signedCard.replace(27, 2, "-5");  // minute
   signedCard.replace(30, 2, "  ");  // second
-  Parsed p = parse(withCard(spec(Kind::T5), 9, signedCard));
+  Parsed p = parse(withCard(setup(Kind::T5), 9, signedCard));
   EXPECT_EQ(p.rec.startMinute, -5);
   EXPECT_EQ(p.rec.startSecond, 0);
 }
@@ -341,7 +341,7 @@ TEST(RuvuzorValues, StartColumnsOfLayoutsAAndB) {
 // Andor values
 
 TEST(AndorValues, FullReadingOfTheConverter) {
-  CameraSpec s = spec(Kind::Andor16);
+  CameraSpec s = setup(Kind::Andor16);
   s.binning1 = 2;
   s.binning2 = 4;
   s.exposureSeconds = 120.5;
@@ -372,7 +372,7 @@ TEST(AndorValues, GainOfEachReadoutTime) {
       {"1.6000000E-05", false, 0.0f}, {"'1.600000E-05'", false, 0.0f},
   };
   for (const auto& c : cases) {
-    CameraSpec s = spec(Kind::Andor16);
+    CameraSpec s = setup(Kind::Andor16);
     s.readoutWord = c.word;
     Parsed p = parse(nightgen::headerBlock(s));
     ASSERT_TRUE(p.result.recognised) << c.word;
@@ -392,7 +392,7 @@ TEST(AndorValues, StartColumnsOfLayoutC) {
                                          {19, "-"}, {20, "14"}, {22, "T"}, {23, "08"},
                                          {25, ":"}, {26, "07"}, {28, ":"}, {29, "06"},
                                          {31, "'"}});
-  Parsed p = parse(withCard(spec(Kind::Andor16), 29, card));
+  Parsed p = parse(withCard(setup(Kind::Andor16), 29, card));
   expectStart(p.rec, {2023, 11, 14, 17, 7, 6}, "layout C");
 }
 
@@ -412,7 +412,7 @@ TEST(AndorValues, UtBecomesJstByTheDayOnly) {
       {{2024, 2, 29, 16, 0, 0}, {2024, 2, 30, 1, 0, 0}},
   };
   for (const auto& c : cases) {
-    CameraSpec s = spec(Kind::Andor16);
+    CameraSpec s = setup(Kind::Andor16);
     s.year = c.ut.year;
     s.month = c.ut.month;
     s.day = c.ut.day;
@@ -429,7 +429,7 @@ TEST(AndorValues, UtBecomesJstByTheDayOnly) {
 }
 
 TEST(AndorValues, EditorsReadOnlyExposureAndStart) {
-  CameraSpec s = spec(Kind::Andor32);
+  CameraSpec s = setup(Kind::Andor32);
   s.binning1 = 2;
   s.binning2 = 2;
   s.exposureSeconds = 300.0;
@@ -457,7 +457,7 @@ TEST(AndorValues, EditorsReadOnlyExposureAndStart) {
     expectStart(p.rec, {2024, 5, 6, 21, 34, 56}, "editor start");
   }
   // Exposure is word 2 of card 25, whatever its keyword.
-  std::string block = withCard(spec(Kind::Andor16Raw), 25,
+  std::string block = withCard(setup(Kind::Andor16Raw), 25,
                                nightgen::card("ANYTHING 42.5 / not EXPOSURE"));
   EXPECT_DOUBLE_EQ(parse(block, AndorRule::KeepTo30).rec.exposureSeconds, 42.5);
   EXPECT_DOUBLE_EQ(parse(block, AndorRule::Full).rec.exposureSeconds, 42.5);

@@ -138,14 +138,14 @@ class Night {
     e2e::writeFile(path(name), bytes);
   }
   void list(const std::string& text) const { write("tarnlist.dat", text); }
-  void cameraFile(const std::string& name, const CameraSpec& spec = s5(),
+  void cameraFile(const std::string& name, const CameraSpec& setup = s5(),
                   long long bytes = -1) const {
-    nightgen::writeCameraFile(path(name), spec, bytes);
+    nightgen::writeCameraFile(path(name), setup, bytes);
   }
   // A file holding only the camera's header block: enough for every entry
   // that is refused before its output is written.
-  void headerOnly(const std::string& name, const CameraSpec& spec = s5()) const {
-    cameraFile(name, spec, nightgen::kBlock);
+  void headerOnly(const std::string& name, const CameraSpec& setup = s5()) const {
+    cameraFile(name, setup, nightgen::kBlock);
   }
   void remove(const std::string& name) const { std::filesystem::remove(path(name)); }
 
@@ -725,7 +725,7 @@ TEST(DriverChecks, OutputThatWouldOverwriteTheInputIsRefused) {
 TEST(DriverCameras, EveryLayoutReachesTheSummaryLineAndTheHeader) {
   struct Case {
     const char* file;
-    CameraSpec spec;
+    CameraSpec setup;
     std::string mode;
     const char* ut;
     const char* bin1;
@@ -776,7 +776,7 @@ TEST(DriverCameras, EveryLayoutReachesTheSummaryLineAndTheHeader) {
   Night night;
   std::string list = kSettings, expected = kBanner;
   for (const Case& c : cases) {
-    night.cameraFile(c.file, c.spec);
+    night.cameraFile(c.file, c.setup);
     list += entry(c.file);
     expected += converted(c.file, outputOf(c.file), c.mode, summary("M42", kM42, c.ut));
   }
@@ -824,7 +824,7 @@ TEST(DriverCameras, ImageSizeAndHeaderLengthChecks) {
   const std::string tooShort = "FITS header is too short... Skip.\n";
   const struct {
     const char* file;
-    CameraSpec spec;
+    CameraSpec setup;
     long long bytes;
     std::string console;
     const char* reason;
@@ -841,7 +841,7 @@ TEST(DriverCameras, ImageSizeAndHeaderLengthChecks) {
   Night night;
   std::string list = kSettings, expected = kBanner, log;
   for (const auto& c : cases) {
-    night.cameraFile(c.file, c.spec, c.bytes);
+    night.cameraFile(c.file, c.setup, c.bytes);
     list += entry(c.file);
     expected += std::string(c.file) + " --> " + outputOf(c.file) + "  " + c.console;
     if (c.reason != nullptr) log += logLine(c.file, c.reason);
@@ -860,7 +860,7 @@ TEST(DriverCameras, ImageSizeAndHeaderLengthChecks) {
 TEST(DriverCameras, AndorStartRollsOverTheDayAndUnknownReadoutWarns) {
   const struct {
     const char* file;
-    CameraSpec spec;
+    CameraSpec setup;
     bool warning;
     const char* ut;
     const char* jst;  // JST card of the output
@@ -878,9 +878,9 @@ TEST(DriverCameras, AndorStartRollsOverTheDayAndUnknownReadoutWarns) {
   Night night;
   std::string list = kSettings, expected = kBanner;
   for (const auto& c : cases) {
-    CameraSpec spec = c.spec;
-    spec.readoutWord = c.warning ? "3.2E-05" : "3.200000E-05";
-    night.cameraFile(c.file, spec);
+    CameraSpec setup = c.setup;
+    setup.readoutWord = c.warning ? "3.2E-05" : "3.200000E-05";
+    night.cameraFile(c.file, setup);
     list += entry(c.file);
     expected += std::string(c.file) + " --> " + outputOf(c.file) + "  " + kAndorMode +
                 (c.warning ? "# Warning! Cannot read READTIME\n" : "") +
@@ -906,7 +906,7 @@ TEST(DriverCameras, AndorStartRollsOverTheDayAndUnknownReadoutWarns) {
 TEST(DriverSummary, MidExposureDateAndTimeOfKnownInputs) {
   const struct {
     const char* file;
-    CameraSpec spec;  // JST start as the T5 and S5 cameras write it
+    CameraSpec setup;  // JST start as the T5 and S5 cameras write it
     const char* object;
     std::string position;
     const char* ut;
@@ -936,7 +936,7 @@ TEST(DriverSummary, MidExposureDateAndTimeOfKnownInputs) {
   Night night;
   std::string list = kSettings, expected = kBanner;
   for (const auto& c : cases) {
-    night.cameraFile(c.file, c.spec);
+    night.cameraFile(c.file, c.setup);
     list += entry(c.file, c.object);
     expected += converted(c.file, outputOf(c.file), kS5Mode,
                           summary(c.object, c.position, c.ut));
@@ -960,10 +960,10 @@ TEST(DriverSummary, EditorsPrintTheConvertersSummaryLineForAnAndorFile) {
     const char* editor;
   } cases[] = {{Kind::Andor32, TARNFITS4_EXE}, {Kind::Andor16Raw, TARNFITS4S_EXE}};
   for (const auto& c : cases) {
-    CameraSpec spec = camera(c.kind, 2024, 1, 31, 20, 15, 0, 11.0);
-    spec.readoutWord = "3.2E-05";
+    CameraSpec setup = camera(c.kind, 2024, 1, 31, 20, 15, 0, 11.0);
+    setup.readoutWord = "3.2E-05";
     Night night;
-    night.cameraFile("an1.fts", spec);
+    night.cameraFile("an1.fts", setup);
     night.list(kSettings + entry("an1.fts"));
     const std::string line = summary("M42", kM42, "2024-01-31 20:15:05");
 

@@ -59,7 +59,7 @@ std::string padded(std::string text) {
 
 struct Camera {
   std::string name;
-  CameraSpec spec;
+  CameraSpec setup;
   unsigned seed = 1;
   long long bytes = -1;  // whole file length; -1 for the full file
   // Header cards replaced before writing: {card number, text}.
@@ -89,15 +89,15 @@ CameraSpec noonCamera(Kind kind) {
 }
 
 std::string fileBytesOf(const Camera& c) {
-  std::vector<std::string> cards = nightgen::headerCards(c.spec);
+  std::vector<std::string> cards = nightgen::headerCards(c.setup);
   for (const auto& [n, text] : c.cardTexts) {
     cards.at(static_cast<std::size_t>(n - 1)) = nightgen::card(text);
   }
   std::string bytes;
   for (const std::string& card : cards) bytes += card;
-  const long long total = c.bytes < 0 ? nightgen::fullFileSize(c.spec) : c.bytes;
+  const long long total = c.bytes < 0 ? nightgen::fullFileSize(c.setup) : c.bytes;
   if (total > kInputHeaderBytes) {
-    bytes += nightgen::sampleData(c.spec, c.seed, 0, total - kInputHeaderBytes);
+    bytes += nightgen::sampleData(c.setup, c.seed, 0, total - kInputHeaderBytes);
   }
   bytes.resize(static_cast<std::size_t>(total));
   return bytes;
@@ -240,11 +240,11 @@ struct NightFileSpec {
   bool unknownReadout = false;
 };
 
-NightFileSpec nightFile(const std::string& name, const CameraSpec& spec, unsigned seed,
+NightFileSpec nightFile(const std::string& name, const CameraSpec& setup, unsigned seed,
                         const char* modeLine, const char* utOfMid) {
   NightFileSpec f;
   f.camera.name = name;
-  f.camera.spec = spec;
+  f.camera.setup = setup;
   f.camera.seed = seed;
   f.modeLine = modeLine;
   f.utOfMid = utOfMid;
@@ -276,7 +276,7 @@ std::vector<NightFileSpec> nightFiles() {
 
   // The camera's further bytes (here 4000 more) never reach the output.
   f = nightFile("s5_a.fts", noonCamera(Kind::S5), 14, s5, noon);
-  f.camera.bytes = nightgen::fullFileSize(f.camera.spec) + 4000;
+  f.camera.bytes = nightgen::fullFileSize(f.camera.setup) + 4000;
   files.push_back(f);
 
   files.push_back(nightFile("s5_b.fts", startingAt(Kind::S5, 2000, 1, 2, 3, 0, 0, 0.0),
@@ -368,9 +368,9 @@ TEST_F(ConvertedNight, FileLengthsHeaderShapeAndData) {
     SCOPED_TRACE(f.camera.name);
     const std::string out = output(f.camera.name);
     const std::string in = input(f.camera.name);
-    const bool andor = nightgen::isAndor(f.camera.spec.kind);
+    const bool andor = nightgen::isAndor(f.camera.setup.kind);
     const Kind kind = andor ? Kind::Andor16
-                            : (f.camera.spec.kind == Kind::S5 ? Kind::S5 : Kind::T5);
+                            : (f.camera.setup.kind == Kind::S5 ? Kind::S5 : Kind::T5);
     EXPECT_EQ(static_cast<long long>(out.size()), outputLengthOf(kind));
     expectHeaderShape(out, andor, andor && !f.unknownReadout);
     expectInputCardsPlaced(out, in, andor);
@@ -517,7 +517,7 @@ struct SmallNight {
 Camera noonFile(const std::string& name, Kind kind, unsigned seed = 7) {
   Camera c;
   c.name = name;
-  c.spec = noonCamera(kind);
+  c.setup = noonCamera(kind);
   c.seed = seed;
   return c;
 }
