@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,19 +23,10 @@
 namespace {
 
 constexpr int kOutputSampleBytes = 2;
+constexpr std::size_t kMaxSampleBytes = 4;  // the widest input sample
 
 // The largest piece handed to the kernel copy at once.
 constexpr std::size_t kKernelCopyPiece = std::size_t{1} << 30;
-
-// The stage's block buffer, grown to at least `size` bytes. It is kept from
-// one entry to the next: a fresh buffer for each of a night's hundreds of
-// files costs page faults and growing and shrinking of the heap every time.
-// It grows only to the block of the widest rule, whatever the image size.
-unsigned char* blockOf(std::size_t size) {
-  static std::vector<unsigned char> buffer;
-  if (buffer.size() < size) buffer.resize(size);
-  return buffer.data();
-}
 
 // An output file being written. Until commit() succeeds it is incomplete:
 // a failed write, or leaving the stage any other way, removes it.
@@ -138,21 +130,22 @@ bool streamSamples(int inFd, OutputFile& out, long long pixelCount,
     // A copy that stopped inside a sample: its missing bytes come next.
     std::size_t partial = static_cast<std::size_t>(copied % static_cast<long long>(inBytes));
     if (partial != 0) {
-      unsigned char* sample = blockOf(inBytes);
+      std::array<unsigned char, kMaxSampleBytes> sample{};
       std::size_t want = inBytes - partial;
-      std::size_t got = readUpTo(inFd, sample, want);
+      std::size_t got = readUpTo(inFd, sample.data(), want);
       if (got < want) {
         ended = true;
-        std::memset(sample + got, 0xFF, want - got);
+        std::memset(sample.data() + got, 0xFF, want - got);
       }
-      out.write(sample, want);
+      out.write(sample.data(), want);
       --left;
     }
   }
 
-  // The block buffer grows only when the block loop runs: the kernel copy
+  // The block buffer is made only when the block loop runs: the kernel copy
   // does without it. The rule converts each block in place.
-  unsigned char* block = left > 0 ? blockOf(kStreamBlockSamples * inBytes) : nullptr;
+  std::vector<unsigned char> buffer(left > 0 ? kStreamBlockSamples * inBytes : 0);
+  unsigned char* block = buffer.data();
   while (left > 0) {
     std::size_t count = static_cast<std::size_t>(
         std::min<long long>(left, static_cast<long long>(kStreamBlockSamples)));
@@ -193,8 +186,8 @@ void runOutputStage(const ListEntry& entry, int pixelCount,
   const int inFd = fileno(in.get());
   posix_fadvise(inFd, 0, 0, POSIX_FADV_SEQUENTIAL);
   // The camera's header block was read already; the samples follow it.
-  unsigned char* header = blockOf(kBlockLength);
-  bool ended = readUpTo(inFd, header, kBlockLength) < kBlockLength;
+  std::array<unsigned char, kBlockLength> header;
+  bool ended = readUpTo(inFd, header.data(), kBlockLength) < kBlockLength;
 
   OutputFile out(entry.outputName);
   std::string headerBytes;
