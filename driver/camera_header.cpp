@@ -93,6 +93,16 @@ void keepCards(const std::string& block, int first, int last, ObservationRecord&
   for (int n = first; n <= last; ++n) rec.savedCards[n] = cardOf(block, n);
 }
 
+// The cards after the kept ones when the camera writes binning cards (S5
+// always, T5 when card 8 is BIN-FCT1): binning from cards 8 and 9, exposure
+// from card 10, start from card 11 (layout B).
+void readBinnedLayout(const std::string& block, ObservationRecord& rec) {
+  rec.binning1 = intWord(cardOf(block, 8), 3);
+  rec.binning2 = intWord(cardOf(block, 9), 3);
+  rec.exposureSeconds = realWord(cardOf(block, 10), 3);
+  readStart(cardOf(block, 11), kLayoutB, rec);
+}
+
 void readT5(const std::string& block, ObservationRecord& rec) {
   std::string card8 = cardOf(block, 8);
   if (card8.compare(0, 8, "BIN-FCT1") != 0) {
@@ -101,19 +111,13 @@ void readT5(const std::string& block, ObservationRecord& rec) {
     readSettingsBlock(block, 12, rec);
     return;
   }
-  rec.binning1 = intWord(card8, 3);
-  rec.binning2 = intWord(cardOf(block, 9), 3);
-  rec.exposureSeconds = realWord(cardOf(block, 10), 3);
-  readStart(cardOf(block, 11), kLayoutB, rec);
+  readBinnedLayout(block, rec);
   bool shifted = wordOf(cardOf(block, 12), 3) == "BINNING";
   readSettingsBlock(block, shifted ? 14 : 12, rec);
 }
 
 void readS5(const std::string& block, ObservationRecord& rec) {
-  rec.binning1 = intWord(cardOf(block, 8), 3);
-  rec.binning2 = intWord(cardOf(block, 9), 3);
-  rec.exposureSeconds = realWord(cardOf(block, 10), 3);
-  readStart(cardOf(block, 11), kLayoutB, rec);
+  readBinnedLayout(block, rec);
   readSettingsBlock(block, 12, rec);
 }
 
