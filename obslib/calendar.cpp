@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "obslib.h"
+#include "tm_year.h"
 
 namespace {
 
@@ -54,18 +55,6 @@ constexpr int kFullLeapCycleYears = 400;
 constexpr int kDecemberDays = 31;
 constexpr double kFirstDay = 1.0;  // dayPart of 1 January 0 h
 
-// Year of a broken-down time: tm_year 0..70 are read as 2000..2070, larger
-// values count from 1900 as the standard library fills them. fitsdate uses
-// the same rule.
-constexpr int kTmYearPivot = 70;
-constexpr int kTmYearBaseLow = 2000;
-constexpr int kTmYearBaseHigh = 1900;
-
-int tmFullYear(int tmYear) {
-  return tmYear <= kTmYearPivot ? tmYear + kTmYearBaseLow
-                                : tmYear + kTmYearBaseHigh;
-}
-
 // Room for three printed ints (digits and sign each), two separators and
 // the terminator.
 constexpr int kIntChars = std::numeric_limits<int>::digits10 + 2;
@@ -108,7 +97,7 @@ double timetomjd(int year, int month, int day, int hour, int minute,
 //   are read. tm_year 0..70 stand for 2000..2070, 71 on for 1971 on.
 // Returned: MJD (days), in the time scale of t.
 double getmjdtm(const std::tm* t) {
-  return timetomjd(tmFullYear(t->tm_year), t->tm_mon + 1, t->tm_mday,
+  return timetomjd(obslib_detail::tmFullYear(t->tm_year), t->tm_mon + 1, t->tm_mday,
                    t->tm_hour, t->tm_min, t->tm_sec);
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "obslib.h"
+#include "tm_year.h"
 
 std::string str1;
 std::string str2;
@@ -25,17 +26,6 @@ namespace {
 // apostrophe inside the value is written twice.
 constexpr std::size_t kMinFitsStringChars = 8;
 constexpr char kQuote = '\'';
-
-// Year of a broken-down time, the rule of getmjdtm: tm_year 0..70 are
-// 2000..2070, larger values count from 1900.
-constexpr int kTmYearPivot = 70;
-constexpr int kTmYearBaseLow = 2000;
-constexpr int kTmYearBaseHigh = 1900;
-
-int tmFullYear(int tmYear) {
-  return tmYear <= kTmYearPivot ? tmYear + kTmYearBaseLow
-                                : tmYear + kTmYearBaseHigh;
-}
 
 // Sexagesimal fields: a value within kFieldNudge below a whole unit counts
 // as that unit. The nudge is added only to the value being cut.
@@ -139,7 +129,7 @@ const char* convstr(const char* text) {
 // read as 2000..2070.
 const char* fitsdate(const std::tm* t) {
   char text[kFieldTextChars];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", tmFullYear(t->tm_year),
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", obslib_detail::tmFullYear(t->tm_year),
                 t->tm_mon + 1, t->tm_mday);
   return store(str2, text);
 }
