@@ -159,6 +159,26 @@ bool readAndor(const std::string& block, AndorRule rule, ObservationRecord& rec)
   return !rec.gain.has_value();
 }
 
+// The camera set-ups, told apart by the image size that the last four
+// columns of the NAXIS1 and NAXIS2 values give, tested in this order.
+struct CameraSetup {
+  int size1, size2;
+  CameraMode mode;
+  const char* detectorName;
+  const char* modeLine;
+};
+const CameraSetup kCameraSetups[] = {
+    {1000, 1018, CameraMode::T5, "T5 RUVUZOR (TC215)", "(T5 RUVUZOR mode)\n"},
+    {512, 512, CameraMode::S5, "S5 RUVUZOR (SITe)", "(S5 RUVUZOR mode)\n"},
+    {2048, 512, CameraMode::Andor, "Andor DV440", "(Andor CCD mode)\n"},
+};
+
+const CameraSetup* setupOfSize(int size1, int size2) {
+  for (const CameraSetup& setup : kCameraSetups)
+    if (setup.size1 == size1 && setup.size2 == size2) return &setup;
+  return nullptr;
+}
+
 }  // namespace
 
 HeaderParse parseCameraHeader(const std::string& block, AndorRule rule,
@@ -166,27 +186,24 @@ HeaderParse parseCameraHeader(const std::string& block, AndorRule rule,
   HeaderParse result;
   rec.binning1 = rec.binning2 = 1;
   keepCards(block, 1, 5, rec);
-  int size1 = columnValue(rec.savedCards[4], 27, 30);
-  int size2 = columnValue(rec.savedCards[5], 27, 30);
-  if (size1 == 1000 && size2 == 1018) {
-    rec.cameraMode = CameraMode::T5;
-    rec.detectorName = "T5 RUVUZOR (TC215)";
-    rec.pixelCount = 1000 * 1018;
-    keepCards(block, 6, 7, rec);
-    readT5(block, rec);
-  } else if (size1 == 512 && size2 == 512) {
-    rec.cameraMode = CameraMode::S5;
-    rec.detectorName = "S5 RUVUZOR (SITe)";
-    rec.pixelCount = 512 * 512;
-    keepCards(block, 6, 7, rec);
-    readS5(block, rec);
-  } else if (size1 == 2048 && size2 == 512) {
-    rec.cameraMode = CameraMode::Andor;
-    rec.detectorName = "Andor DV440";
-    rec.pixelCount = 2048 * 512;
-    result.readTimeUnknown = readAndor(block, rule, rec);
-  } else {
-    return result;
+  const CameraSetup* setup = setupOfSize(columnValue(rec.savedCards[4], 27, 30),
+                                         columnValue(rec.savedCards[5], 27, 30));
+  if (!setup) return result;
+  rec.cameraMode = setup->mode;
+  rec.detectorName = setup->detectorName;
+  rec.pixelCount = setup->size1 * setup->size2;
+  switch (setup->mode) {
+    case CameraMode::T5:
+      keepCards(block, 6, 7, rec);
+      readT5(block, rec);
+      break;
+    case CameraMode::S5:
+      keepCards(block, 6, 7, rec);
+      readS5(block, rec);
+      break;
+    case CameraMode::Andor:
+      result.readTimeUnknown = readAndor(block, rule, rec);
+      break;
   }
   result.recognised = true;
   return result;
@@ -207,11 +224,8 @@ bool readCameraHeader(std::FILE* input, AndorRule rule,
     errlist(fileName.c_str(), "FITS NAXIS values are strange...");
     return false;
   }
-  switch (rec.cameraMode) {
-    case CameraMode::T5: std::fputs("(T5 RUVUZOR mode)\n", stdout); break;
-    case CameraMode::S5: std::fputs("(S5 RUVUZOR mode)\n", stdout); break;
-    case CameraMode::Andor: std::fputs("(Andor CCD mode)\n", stdout); break;
-  }
+  for (const CameraSetup& setup : kCameraSetups)
+    if (setup.mode == rec.cameraMode) std::fputs(setup.modeLine, stdout);
   if (parse.readTimeUnknown) std::fputs("# Warning! Cannot read READTIME\n", stdout);
   return true;
 }
