@@ -111,20 +111,10 @@ std::string keywordOfCard(int n) {
 
 CameraSpec camera(Kind kind, int year, int month, int day, int hour, int minute,
                   int second, double exposureSeconds) {
-  CameraSpec s;
-  s.kind = kind;
-  s.year = year;
-  s.month = month;
-  s.day = day;
-  s.hour = hour;
-  s.minute = minute;
-  s.second = second;
-  s.exposureSeconds = exposureSeconds;
-  return s;
+  return nightgen::cameraStartingAt(kind, year, month, day, hour, minute, second,
+                                    exposureSeconds);
 }
 
-// The S5 exposure most tests use: 21:00:00 JST on 14 March 2024, 61 s, so
-// mid exposure is 12:00:30 UT.
 CameraSpec s5() { return camera(Kind::S5, 2024, 3, 14, 21, 0, 0, 61.0); }
 const std::string kS5Ut = "2024-03-14 12:00:30";
 

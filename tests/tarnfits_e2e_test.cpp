@@ -68,15 +68,8 @@ struct Camera {
 
 CameraSpec startingAt(Kind kind, int year, int month, int day, int hour,
                       int minute, int second, double exposureSeconds) {
-  CameraSpec s;
-  s.kind = kind;
-  s.year = year;
-  s.month = month;
-  s.day = day;
-  s.hour = hour;
-  s.minute = minute;
-  s.second = second;
-  s.exposureSeconds = exposureSeconds;
+  CameraSpec s = nightgen::cameraStartingAt(kind, year, month, day, hour, minute,
+                                            second, exposureSeconds);
   if (nightgen::isAndor(kind)) s.ccdTemperature = -60.0;
   return s;
 }

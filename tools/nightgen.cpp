@@ -597,6 +597,20 @@ std::vector<std::string> headerCards(const CameraSpec& camera) {
   return cards;
 }
 
+CameraSpec cameraStartingAt(Kind kind, int year, int month, int day, int hour,
+                            int minute, int second, double exposureSeconds) {
+  CameraSpec camera;
+  camera.kind = kind;
+  camera.year = year;
+  camera.month = month;
+  camera.day = day;
+  camera.hour = hour;
+  camera.minute = minute;
+  camera.second = second;
+  camera.exposureSeconds = exposureSeconds;
+  return camera;
+}
+
 std::string headerBlock(const CameraSpec& camera) {
   std::string block;
   block.reserve(kBlock);

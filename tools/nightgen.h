@@ -81,6 +81,11 @@ std::vector<std::string> headerCards(const CameraSpec& camera);
 // The same cards joined: exactly 2880 bytes.
 std::string headerBlock(const CameraSpec& camera);
 
+// A camera of `kind` whose exposure starts at the given clock time (JST for
+// T5 and S5, UT for Andor) and lasts exposureSeconds; all else as default.
+CameraSpec cameraStartingAt(Kind kind, int year, int month, int day, int hour,
+                            int minute, int second, double exposureSeconds);
+
 // Full file length: header + pixel count x bytes per sample (+ padding).
 long long fullFileSize(const CameraSpec& camera);
 
