@@ -36,6 +36,19 @@ TEST(ObslibSky, SiderealTimeReferenceValues) {
   EXPECT_STREQ(fitsra(getst(51544.5, 0.0)), "18:41:50");
 }
 
+// The converter's own call, at the stored site longitude: the expected
+// values are worked out by hand from 2.375742 rad (0.378109... turn), the
+// anchor 0.671262 turn and 1.002737909 turns a day, fraction of a turn kept.
+TEST(ObslibSky, SiderealTimeAtTheStoredSiteLongitude) {
+  const double turn = 6.283185307;
+  const double site = 2.375742 / turn;
+  EXPECT_NEAR(getst(40000.0, kSiteLongitudeRadians), (0.671262 + site - 1.0) * turn, 1e-9);
+  EXPECT_NEAR(getst(40001.0, kSiteLongitudeRadians),
+              (1.002737909 + 0.671262 + site - 2.0) * turn, 1e-9);
+  EXPECT_NEAR(getst(40000.25, kSiteLongitudeRadians),
+              (0.25 * 1.002737909 + 0.671262 + site - 1.0) * turn, 1e-9);
+}
+
 // Local sidereal time against ERFA's IAU 2006 Greenwich mean sidereal time
 // plus the site longitude, every 3 days from 1990 to 2030 at six times of
 // day. UT1 and TT are both taken equal to the given UT: UT1 - UTC stays

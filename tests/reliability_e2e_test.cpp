@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -991,29 +992,44 @@ TEST(Load, TwoThousandEntriesInLittleMemory) {
                           std::to_string(idle + kMemoryHeadroomKiB));
 }
 
-// Peak resident size of one conversion, in KiB, from the program's own
-// resource usage.
-long peakResidentKiB(const Program& p, Kind kind) {
+// Peak resident size, in KiB, from the program's own resource usage, of a
+// night of `frames` entries that cycles through a T5, an S5 and the
+// program's Andor file (hard links to three camera files, one name each).
+long nightPeakResidentKiB(const Program& p, int frames) {
   e2e::ScopedTempDir dir;
-  writeNight(dir, {{"in.fts", kind}}, kDirectives + std::string("in.fts M42 1 0.0 1 0.20 1 R\n"));
+  const Kind kinds[] = {Kind::T5, Kind::S5, p.andorKind};
+  std::string list = kDirectives;
+  std::vector<Camera> cameras;
+  for (int i = 0; i < frames; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".fts";
+    if (i < 3) cameras.push_back({name, kinds[i], static_cast<unsigned>(i + 1)});
+    list += name + " M42 1 0.0 1 0.20 1 R\n";
+  }
+  writeNight(dir, cameras, list);
+  for (int i = 3; i < frames; ++i)
+    fs::create_hard_link(dir.file("f" + std::to_string(i % 3) + ".fts"),
+                         dir.file("f" + std::to_string(i) + ".fts"));
   Background program(p.exe, dir.path(), false);
   struct rusage usage;
   const int status = program.wait(&usage);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_TRUE(e2e::fileExists(dir.file("in.fit")));
+  EXPECT_TRUE(e2e::fileExists(dir.file("f" + std::to_string(frames - 1) + ".fit")));
   return usage.ru_maxrss;
 }
 
-TEST(Load, MemoryDoesNotGrowWithTheImage) {
+// Memory does not grow with the length of a night, and stays small.
+TEST(Load, MemoryDoesNotGrowWithTheNight) {
   if (sanitizedBuild())
     GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine decide the resident size";
-  constexpr long kMostDifferenceKiB = 256;
+  constexpr long kMostGrowthKiB = 512;
+  constexpr long kMostPeakKiB = 16 * 1024;
   for (const Program& p : kPrograms) {
     SCOPED_TRACE(p.name);
-    // T5 is four times the image of S5 (2 MB against 0.5 MB).
-    const long t5 = peakResidentKiB(p, Kind::T5);
-    const long s5 = peakResidentKiB(p, Kind::S5);
-    EXPECT_LT(std::labs(t5 - s5), kMostDifferenceKiB) << "T5 " << t5 << " KiB, S5 " << s5 << " KiB";
+    const long shortNight = nightPeakResidentKiB(p, 3);
+    const long longNight = nightPeakResidentKiB(p, 40);
+    EXPECT_LT(std::labs(longNight - shortNight), kMostGrowthKiB)
+        << "3 frames " << shortNight << " KiB, 40 frames " << longNight << " KiB";
+    EXPECT_LT(std::max(shortNight, longNight), kMostPeakKiB);
   }
 }
 

@@ -14,8 +14,12 @@
 // 2 - 0.0018167 - 0.002875 - 0.0008083 = 1.9945. The expected texts of this
 // file were computed from the published formulas on their own (MJD, sidereal
 // time, precession, zenith distance, sexagesimal cuts), not from the program.
+#include <time.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -513,6 +517,36 @@ Camera noonFile(const std::string& name, Kind kind, unsigned seed = 7) {
   c.setup = noonCamera(kind);
   c.seed = seed;
   return c;
+}
+
+// DATE is the local date: two zones 24 hours apart, both changing date at
+// 12:00 UTC, give dates one day apart (a card written in UTC would not).
+TEST(TarnfitsE2e, DateCardFollowsTheLocalTimeZone) {
+  const std::string list = std::string(kDirectives) + entryLine("t5_0001.fts", "HAND");
+  const char* const zones[] = {"<-12>+12", "<+12>-12"};  // UTC-12, UTC+12
+  const char* const saved = std::getenv("TZ");
+  std::string dates[2];
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::time_t before = std::time(nullptr);
+    for (int z = 0; z < 2; ++z) {
+      SmallNight night(list, {noonFile("t5_0001.fts", Kind::T5)});
+      ::setenv("TZ", zones[z], 1);
+      const e2e::RunResult r = runTarnfits(night.dir.path());
+      ASSERT_EQ(r.exitStatus, 0) << r.out;
+      dates[z] = e2e::columns(e2e::cardAt(e2e::readFile(night.dir.file("t5_0001.fit")), 54), 12, 21);
+    }
+    saved ? ::setenv("TZ", saved, 1) : ::unsetenv("TZ");
+    // Both zones change date at 12:00 UTC: between the runs, run them again.
+    if ((before + 12 * 3600) / 86400 == (std::time(nullptr) + 12 * 3600) / 86400) break;
+  }
+  std::tm day{};
+  ASSERT_NE(strptime(dates[0].c_str(), "%Y-%m-%d", &day), nullptr) << dates[0];
+  day.tm_mday += 1;
+  day.tm_isdst = 0;
+  const std::time_t next = timegm(&day);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", gmtime_r(&next, &day));
+  EXPECT_EQ(dates[1], text) << "UTC-12 wrote " << dates[0];
 }
 
 // An existing output, longer than the new one, is cut and written anew: the
