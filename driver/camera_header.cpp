@@ -1,17 +1,17 @@
 // The camera header reader: recognises the camera set-up from the image size
 // and walks the header card by card in that set-up's fixed order.
+#include "camera_header.h"
+
+#include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "driver.h"
 #include "files.h"
+#include "messages.h"
 #include "obslib.h"
 
 namespace {
-
-constexpr int kJstHoursAheadOfUt = 9;
 
 // The n-th card (from 1) of the header block.
 std::string cardOf(const std::string& block, int n) {
@@ -165,12 +165,11 @@ struct CameraSetup {
   int size1, size2;
   CameraMode mode;
   const char* detectorName;
-  const char* modeLine;
 };
 const CameraSetup kCameraSetups[] = {
-    {1000, 1018, CameraMode::T5, "T5 RUVUZOR (TC215)", "(T5 RUVUZOR mode)\n"},
-    {512, 512, CameraMode::S5, "S5 RUVUZOR (SITe)", "(S5 RUVUZOR mode)\n"},
-    {2048, 512, CameraMode::Andor, "Andor DV440", "(Andor CCD mode)\n"},
+    {1000, 1018, CameraMode::T5, "T5 RUVUZOR (TC215)"},
+    {512, 512, CameraMode::S5, "S5 RUVUZOR (SITe)"},
+    {2048, 512, CameraMode::Andor, "Andor DV440"},
 };
 
 const CameraSetup* setupOfSize(int size1, int size2) {
@@ -209,23 +208,16 @@ HeaderParse parseCameraHeader(const std::string& block, AndorRule rule,
   return result;
 }
 
-bool readCameraHeader(std::FILE* input, AndorRule rule,
-                      const std::string& fileName, ObservationRecord& rec) {
-  std::string block(kBlockLength, '\0');
-  std::size_t got = std::fread(&block[0], 1, block.size(), input);
-  if (got < block.size()) {
-    std::fputs("FITS header is too short... Skip.\n", stdout);
-    errlist(fileName.c_str(), "FITS header is too short");
-    return false;
-  }
+Outcome readCameraHeader(const std::string& block, AndorRule rule, ObservationRecord& rec) {
+  if (block.size() < kBlockLength) return msg::headerTooShort();
   HeaderParse parse = parseCameraHeader(block, rule, rec);
-  if (!parse.recognised) {
-    std::fputs("FITS NAXIS values are strange... Skip.\n", stdout);
-    errlist(fileName.c_str(), "FITS NAXIS values are strange...");
-    return false;
-  }
+  if (!parse.recognised) return msg::imageSizeStrange();
+  return msg::cameraRecognised(rec.cameraMode, parse.readTimeUnknown);
+}
+
+long long largestImagePixels() {
+  long long largest = 0;
   for (const CameraSetup& setup : kCameraSetups)
-    if (setup.mode == rec.cameraMode) std::fputs(setup.modeLine, stdout);
-  if (parse.readTimeUnknown) std::fputs("# Warning! Cannot read READTIME\n", stdout);
-  return true;
+    largest = std::max(largest, static_cast<long long>(setup.size1) * setup.size2);
+  return largest;
 }

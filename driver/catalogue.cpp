@@ -1,9 +1,11 @@
 // The object catalogue: one target a line, name, equinox, RA and Dec.
+#include "catalogue.h"
+
 #include <cstdio>
 #include <string>
 
-#include "driver.h"
 #include "files.h"
+#include "messages.h"
 #include "obslib.h"
 
 namespace {
@@ -42,10 +44,10 @@ CatalogueEntry catalogueEntryFrom(const CatalogueLine& line) {
   CatalogueEntry e;
   e.name = line.name;
   e.equinox = line.equinox;
-  double hours = line.raHours + line.raMinutes / 60.0 + line.raSeconds / 3600.0;
+  double hours = line.raHours + line.raMinutes / kMinutesPerHour + line.raSeconds / kSecondsPerHour;
   e.raRadians = hours * kRadiansPerHourOfRa;
   double degrees =
-      line.decDegrees + line.decMinutes / 60.0 + line.decSeconds / 3600.0;
+      line.decDegrees + line.decMinutes / kMinutesPerHour + line.decSeconds / kSecondsPerHour;
   e.decRadians = degrees * kRadiansPerDegree;
   if (line.sign == '-') e.decRadians = -e.decRadians;
   return e;
@@ -67,24 +69,16 @@ LookupResult searchCatalogue(std::FILE* catalogue, const std::string& objectName
   return LookupResult::Missing;
 }
 
-std::optional<CatalogueEntry> lookUpObject(const std::string& objectName,
-                                           const std::string& fileName) {
+Outcome lookUpObject(const std::string& objectName, CatalogueEntry& found) {
   FilePtr catalogue = openLowerOrUpper(kCatalogueName, "rt");
-  if (!catalogue) {
-    std::printf("Cannot open (%s)\n", kCatalogueName);
-    throw FatalExit{};
-  }
-  CatalogueEntry entry;
-  switch (searchCatalogue(catalogue.get(), objectName, entry)) {
+  if (!catalogue) return msg::catalogueMissing();
+  switch (searchCatalogue(catalogue.get(), objectName, found)) {
     case LookupResult::Found:
-      return entry;
+      return Outcome::accepted();
     case LookupResult::Broken:
-      std::printf("FILE READ ERROR (%s)\n", kCatalogueName);
-      throw FatalExit{};
+      return msg::catalogueBroken();
     case LookupResult::Missing:
       break;
   }
-  std::printf("CANNOT FIND '%s'.  Skipped\n", objectName.c_str());
-  errlist(fileName.c_str(), "OBJECT not find");
-  return std::nullopt;
+  return msg::objectMissing(objectName);
 }

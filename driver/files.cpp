@@ -1,6 +1,8 @@
 #include "files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -19,16 +21,59 @@ FilePtr openFile(const std::string& name, const char* mode) {
   return f;
 }
 
-FilePtr openLowerOrUpper(const std::string& name, const char* mode,
-                         std::string* opened) {
+FilePtr openLowerOrUpper(const std::string& name, const char* mode) {
   FilePtr f = openFile(name, mode);
-  std::string used = name;
-  if (!f) {
-    used = chartoupper(name.c_str());
-    f = openFile(used, mode);
-  }
-  if (f && opened) *opened = used;
+  if (!f) f = openFile(chartoupper(name.c_str()), mode);
   return f;
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    reset();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+int UniqueFd::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+bool UniqueFd::reset() {
+  if (fd_ < 0) return true;
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  return closed;
+}
+
+namespace {
+
+UniqueFd openForReading(const std::string& name) {
+  UniqueFd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (fd && ::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) fd.reset();
+  return fd;
+}
+
+}  // namespace
+
+UniqueFd openInputLowerOrUpper(const std::string& name) {
+  UniqueFd fd = openForReading(name);
+  if (!fd) fd = openForReading(chartoupper(name.c_str()));
+  return fd;
+}
+
+std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, data + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
 }
 
 bool readWholeLine(std::FILE* f, std::string& line) {

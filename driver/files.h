@@ -1,5 +1,5 @@
-// Small owning wrappers around std::FILE and the scanf-like field reader
-// shared by the run-list and catalogue parsers.
+// Small owning wrappers around std::FILE and file descriptors, and the
+// scanf-like field reader shared by the run-list and catalogue parsers.
 #ifndef DRIVER_FILES_H
 #define DRIVER_FILES_H
 
@@ -12,14 +12,41 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// An owned file descriptor, closed when it goes out of scope.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release();
+  // Closes the descriptor now; false when close reported an error.
+  bool reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// Opens `name` for reading, or else its upper-case form, as a descriptor. A
+// folder never counts as an open file.
+UniqueFd openInputLowerOrUpper(const std::string& name);
+
+// Reads up to `size` bytes from the descriptor's position; fewer only when
+// the file ends. A read error ends the file too, as it ends a stream.
+std::size_t readUpTo(int fd, unsigned char* data, std::size_t size);
+
 // Opens a file with an fopen mode. A folder never counts as an open file
 // (reading one fails later in ways nobody expects): the result is then empty.
 FilePtr openFile(const std::string& name, const char* mode);
 
-// Opens `name` for reading, or else its upper-case form; `opened` receives
-// the name that opened.
-FilePtr openLowerOrUpper(const std::string& name, const char* mode,
-                         std::string* opened = nullptr);
+// Opens `name` with an fopen mode for reading, or else its upper-case form.
+FilePtr openLowerOrUpper(const std::string& name, const char* mode);
 
 // Reads one whole line (without its line end, stopping at a NUL byte as a C
 // string would). False at the end of the file.

@@ -1,208 +1,171 @@
-// The output stage: header cards, streamed samples and the zero fill of one
-// output file, with every write checked.
-//
-// The bytes bypass the stdio buffers of the two files: blocks go through
-// read(2) and write(2) on their descriptors, and for the copy rule the kernel
-// copies from file to file (copy_file_range), which saves moving every
-// sample through this process. The streams are still what owns the files.
+// The output stage: the checks before an output is made, the whole-image
+// transfer into its temporary file, and the rename that makes it the output.
 #include "output_stage.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <vector>
 
-#include "files.h"
-#include "obslib.h"
+#include "messages.h"
 
 namespace {
 
-constexpr int kOutputSampleBytes = 2;
-constexpr std::size_t kMaxSampleBytes = 4;  // the widest input sample
+constexpr std::size_t kOutputSampleBytes = 2;
+constexpr std::size_t kWidestSampleBytes = 4;
+// The largest header: the converter's 72 cards.
+constexpr std::size_t kHeaderRoom = 2 * kBlockLength;
+const char* const kTemporaryMarker = ".Partial-";
 
-// The largest piece handed to the kernel copy at once.
-constexpr std::size_t kKernelCopyPiece = std::size_t{1} << 30;
-
-// An output file being written. Until commit() succeeds it is incomplete:
-// a failed write, or leaving the stage any other way, removes it.
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& name) : name_(name) {
-    file_ = openFile(name, "wb");
-    if (!file_) {
-      std::printf("Cannot open. (%s)\n", name_.c_str());
-      throw FatalExit{};
-    }
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (file_) {
-      file_.reset();
-      std::remove(name_.c_str());
-    }
-  }
-
-  // The descriptor, for the kernel copy; only write() and the kernel copy
-  // write to it, so the stream's own buffer always stays empty.
-  int descriptor() const { return fileno(file_.get()); }
-
-  // Writes all `size` bytes at the file's position.
-  void write(const void* data, std::size_t size) {
-    const unsigned char* next = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-      ssize_t written = ::write(descriptor(), next, size);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) fail();
-      next += written;
-      size -= static_cast<std::size_t>(written);
-    }
-  }
-
-  void commit() {
-    bool ok = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
-    ok = std::fclose(file_.release()) == 0 && ok;
-    if (!ok) fail();
-  }
-
- private:
-  [[noreturn]] void fail() {
-    file_.reset();
-    std::remove(name_.c_str());
-    std::printf("Cannot write. (%s)\n", name_.c_str());
-    throw FatalExit{};
-  }
-
-  std::string name_;
-  FilePtr file_;
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-// Reads up to `size` bytes from the descriptor's position; fewer only when
-// the input ends. A read error ends the input too, as it ends a stream.
-std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    ssize_t n = ::read(fd, data + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return got;
+// The folder part of a path, with its slash ("./" for none), and the name.
+void splitPath(const std::string& path, std::string& folder, std::string& name) {
+  const std::size_t slash = path.rfind('/');
+  folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Copies up to `bytes` bytes from the input's position to the output's
-// inside the kernel and returns how many it copied. It stops early when the
-// input ends, and at once where the kernel cannot copy between the two files
-// (EXDEV, ENOSYS, EINVAL, EOPNOTSUPP: other file systems, pipes, old
-// kernels) or on any other error; the block loop then goes on from the same
-// positions and meets the same end or error by itself.
-long long copyInKernel(int inFd, int outFd, long long bytes) {
-  long long done = 0;
-  while (done < bytes) {
-    std::size_t piece = static_cast<std::size_t>(
-        std::min<long long>(bytes - done, static_cast<long long>(kKernelCopyPiece)));
-    ssize_t n = ::copy_file_range(inFd, nullptr, outFd, nullptr, piece, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-  return done;
+// The process id of a temporary file of `outputFile` (a name without its
+// folder), or 0 when `name` is not one.
+pid_t temporaryOwner(const std::string& name, const std::string& outputFile) {
+  const std::string prefix = outputFile + kTemporaryMarker;
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return 0;
+  const std::string digits = name.substr(prefix.size());
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return static_cast<pid_t>(std::stol(digits));
 }
 
-// Streams pixelCount samples from the input (positioned at its data) through
-// the rule into the output, then the zero fill. Returns true when the input
-// ended early; its missing bytes were converted as 0xFF (-1).
-bool streamSamples(int inFd, OutputFile& out, long long pixelCount,
-                   const SampleRule& rule) {
-  const std::size_t inBytes = static_cast<std::size_t>(rule.inputBytes);
-  long long left = pixelCount;
-  bool ended = false;
-
-  if (rule.isCopy && left > 0) {
-    long long copied = copyInKernel(inFd, out.descriptor(),
-                                    left * static_cast<long long>(inBytes));
-    left -= copied / static_cast<long long>(inBytes);
-    // A copy that stopped inside a sample: its missing bytes come next.
-    std::size_t partial = static_cast<std::size_t>(copied % static_cast<long long>(inBytes));
-    if (partial != 0) {
-      std::array<unsigned char, kMaxSampleBytes> sample{};
-      std::size_t want = inBytes - partial;
-      std::size_t got = readUpTo(inFd, sample.data(), want);
-      if (got < want) {
-        ended = true;
-        std::memset(sample.data() + got, 0xFF, want - got);
-      }
-      out.write(sample.data(), want);
-      --left;
-    }
+// Removes the temporaries of the output whose process has ended: a run
+// killed while it wrote them.
+void removeStaleTemporaries(const std::string& outputName) {
+  std::string folder, outputFile;
+  splitPath(outputName, folder, outputFile);
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) return;
+  while (const dirent* item = ::readdir(dir.get())) {
+    const pid_t owner = temporaryOwner(item->d_name, outputFile);
+    if (owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+      ::unlink((folder + item->d_name).c_str());
   }
-
-  // The block buffer is made only when the block loop runs: the kernel copy
-  // does without it. The rule converts each block in place.
-  std::vector<unsigned char> buffer(left > 0 ? kStreamBlockSamples * inBytes : 0);
-  unsigned char* block = buffer.data();
-  while (left > 0) {
-    std::size_t count = static_cast<std::size_t>(
-        std::min<long long>(left, static_cast<long long>(kStreamBlockSamples)));
-    std::size_t want = count * inBytes;
-    std::size_t got = ended ? 0 : readUpTo(inFd, block, want);
-    if (got < want) {
-      ended = true;
-      std::memset(block + got, 0xFF, want - got);
-    }
-    if (!rule.isCopy) rule.convert(block, block, count);
-    out.write(block, count * kOutputSampleBytes);
-    left -= static_cast<long long>(count);
-  }
-
-  long long rest = (kOutputSampleBytes * pixelCount) % static_cast<long long>(kBlockLength);
-  if (rest != 0) {
-    std::vector<unsigned char> zeros(kBlockLength - static_cast<std::size_t>(rest), 0);
-    out.write(zeros.data(), zeros.size());
-  }
-  return ended;
 }
 
-void copySamples(const unsigned char* in, unsigned char* out, std::size_t count) {
-  std::memmove(out, in, count * kOutputSampleBytes);
+bool writeAll(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
 }
 
 }  // namespace
 
-const SampleRule kCopySampleRule = {2, copySamples, true};
+const SampleRule kCopySampleRule = {2, nullptr};
 
-void runOutputStage(const ListEntry& entry, int pixelCount,
-                    const std::vector<std::string>& cards, const SampleRule& rule) {
-  FilePtr in = openLowerOrUpper(entry.fileName, "rb");
-  if (!in) {
-    std::printf("Cannot open. (%s)\n", entry.fileName.c_str());
-    throw FatalExit{};
-  }
-  const int inFd = fileno(in.get());
-  posix_fadvise(inFd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  // The camera's header block was read already; the samples follow it.
-  std::array<unsigned char, kBlockLength> header;
-  bool ended = readUpTo(inFd, header.data(), kBlockLength) < kBlockLength;
+SampleBuffer::SampleBuffer(long long largestImagePixels)
+    : headerRoom_(kHeaderRoom),
+      sampleRoom_(static_cast<std::size_t>(largestImagePixels) * kWidestSampleBytes +
+                  kBlockLength),
+      // Not value-initialised: a page is touched only when an image needs it.
+      bytes_(new unsigned char[headerRoom_ + sampleRoom_]) {}
 
-  OutputFile out(entry.outputName);
-  std::string headerBytes;
-  headerBytes.reserve(cards.size() * kCardLength);
-  for (const std::string& card : cards) {
-    headerBytes += card;
-    if (card.size() < kCardLength) headerBytes.append(kCardLength - card.size(), ' ');
+unsigned char* SampleBuffer::samplesFor(const OutputPlan& plan) {
+  const std::size_t header = plan.header.size();
+  const std::size_t samples = static_cast<std::size_t>(plan.pixelCount) *
+                                  static_cast<std::size_t>(plan.rule->inputBytes) +
+                              kBlockLength;
+  if (header > headerRoom_ || samples > sampleRoom_) {
+    headerRoom_ = std::max(headerRoom_, header);
+    sampleRoom_ = std::max(sampleRoom_, samples);
+    bytes_.reset(new unsigned char[headerRoom_ + sampleRoom_]);
   }
-  out.write(headerBytes.data(), headerBytes.size());
-  ended = streamSamples(inFd, out, pixelCount, rule) || ended;
-  out.commit();
-  in.reset();
+  return bytes_.get() + headerRoom_;
+}
 
-  if (ended) {
-    std::printf("# Warning! Input data is short (%s)\n", entry.fileName.c_str());
-    errlist(entry.fileName.c_str(), "input data is short");
+PendingOutput& PendingOutput::operator=(PendingOutput&& other) noexcept {
+  if (this != &other) {
+    discard();
+    outputName_ = std::move(other.outputName_);
+    temporaryName_ = std::move(other.temporaryName_);
+    other.temporaryName_.clear();
+    file_ = std::move(other.file_);
   }
+  return *this;
+}
+
+void PendingOutput::discard() {
+  file_.reset();
+  if (!temporaryName_.empty()) ::unlink(temporaryName_.c_str());
+  temporaryName_.clear();
+}
+
+std::string temporaryNameFor(const std::string& outputName, pid_t pid) {
+  return outputName + kTemporaryMarker + std::to_string(pid);
+}
+
+Outcome createOutput(const std::string& outputName, PendingOutput& out) {
+  out.discard();
+  struct stat st;
+  if (::stat(outputName.c_str(), &st) == 0 &&
+      (S_ISDIR(st.st_mode) || ::access(outputName.c_str(), W_OK) != 0))
+    return msg::outputUnopenable(outputName);
+  removeStaleTemporaries(outputName);
+  const std::string temporary = temporaryNameFor(outputName, ::getpid());
+  // The mode of a plain create: 0666 less the umask.
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  UniqueFd file(::open(temporary.c_str(), flags, 0666));
+  if (!file && errno == EEXIST && ::unlink(temporary.c_str()) == 0)
+    file = UniqueFd(::open(temporary.c_str(), flags, 0666));
+  if (!file) return msg::outputUnopenable(outputName);
+  out.outputName_ = outputName;
+  out.temporaryName_ = temporary;
+  out.file_ = std::move(file);
+  return Outcome::accepted();
+}
+
+Transfer transferSamples(int inputFd, const OutputPlan& plan, SampleBuffer& buffer,
+                         PendingOutput& out) {
+  Transfer result;
+  const std::size_t pixels = static_cast<std::size_t>(plan.pixelCount);
+  const std::size_t inputBytes = pixels * static_cast<std::size_t>(plan.rule->inputBytes);
+  const std::size_t outputBytes = pixels * kOutputSampleBytes;
+  const std::size_t rest = outputBytes % kBlockLength;
+  const std::size_t fill = rest == 0 ? 0 : kBlockLength - rest;
+
+  unsigned char* samples = buffer.samplesFor(plan);
+  const std::size_t got = readUpTo(inputFd, samples, inputBytes);
+  if (got < inputBytes) {
+    result.inputShort = true;
+    std::memset(samples + got, 0xFF, inputBytes - got);
+  }
+  if (plan.rule->convert) plan.rule->convert(samples, samples, pixels);
+  std::memset(samples + outputBytes, 0, fill);
+  unsigned char* start = samples - plan.header.size();
+  std::memcpy(start, plan.header.data(), plan.header.size());
+
+  const bool written = writeAll(out.file_.get(), start, plan.header.size() + outputBytes + fill);
+  result.written = out.file_.reset() && written;
+  return result;
+}
+
+Outcome commitOutput(PendingOutput& out, const Transfer& transfer,
+                     const std::string& inputName) {
+  const bool renamed =
+      transfer.written && ::rename(out.temporaryName_.c_str(), out.outputName_.c_str()) == 0;
+  if (!renamed) {
+    out.discard();
+    return msg::outputUnwritable(out.outputName_);
+  }
+  out.temporaryName_.clear();
+  return transfer.inputShort ? msg::inputShort(inputName) : Outcome::accepted();
 }

@@ -1,62 +1,120 @@
-// The output stage shared by every writer: header cards and streamed samples
-// into one output file, with every write checked.
+// The output stage shared by every writer: header and samples of one entry
+// into a temporary file beside the output, renamed over the output's name
+// only when it is complete. Nothing here prints; failures come back as
+// outcomes.
 #ifndef DRIVER_OUTPUT_STAGE_H
 #define DRIVER_OUTPUT_STAGE_H
 
-#include <cstddef>
-#include <string>
-#include <vector>
+#include <sys/types.h>
 
-#include "driver.h"
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "files.h"
+#include "outcome.h"
 
 // How the samples of one input become output bytes. convert() turns `count`
 // input samples of `inputBytes` bytes each into `count` 2-byte output
-// samples. `out` may be `in` itself: the stage converts each block in place,
-// so a rule writes an output sample only after it has read the input sample,
-// and no further into the buffer. A byte missing at the end of the input
-// reaches convert() as 0xFF, which is the end-of-file value -1 taken modulo
-// 256: every rule gives the same bytes as if it had computed with -1.
+// samples. `out` is `in` itself: the stage converts the image in place, so a
+// rule writes an output sample only after it has read the input sample, and
+// no further into the buffer. A byte missing at the end of the input reaches
+// convert() as 0xFF, which is the end-of-file value -1 taken modulo 256:
+// every rule gives the same bytes as if it had computed with -1.
 struct SampleRule {
   int inputBytes;  // 2 or 4
-  void (*convert)(const unsigned char* in, unsigned char* out,
-                  std::size_t count);
-  // True when convert() copies its input unchanged (inputBytes 2), which
-  // lets the stage hand the copy to the kernel.
-  bool isCopy;
+  // Null when the samples stay as they are (inputBytes 2).
+  void (*convert)(const unsigned char* in, unsigned char* out, std::size_t count);
 };
 
 // tarnfits: every 2-byte sample unchanged.
 extern const SampleRule kCopySampleRule;
 
-// Samples per block of the stage's block loop: 256 or 512 KiB of input,
-// converted in place into 256 KiB of output. Measured on the 2-core VM (50
-// Andor files, runs interleaved with cp) from 16 Ki to 256 Ki samples, that
-// is 32 KiB to 1 MiB of input: the time fell up to 64 Ki (fewer system
-// calls, each costly in the VM) and stayed flat beyond; 128 Ki was lowest
-// for the 2-byte rules by a few per cent.
-constexpr std::size_t kStreamBlockSamples = 128 * 1024;
+// What a program writes for one accepted entry.
+struct OutputPlan {
+  std::string header;  // whole 80-byte cards (assembleHeader), or none
+  const SampleRule* rule = &kCopySampleRule;
+  long long pixelCount = 0;
+};
 
-// Writes `cards` (each blank-filled to 80 characters; a card may not be
-// longer) and then the entry's samples into entry.outputName:
-//   1. reopens the input (entry.fileName, else its upper-case form; binary)
-//      and skips its 2880-byte header; when neither name opens, that is
-//      fatal: "Cannot open. (%s)\n" with the lower-case name;
-//   2. creates the output (fatal "Cannot open. (%s)\n" with its name);
-//   3. writes the cards, pixelCount converted samples and the zero fill to a
-//      multiple of 2880 bytes of sample data;
-//   4. closes both files. Any failed write, flush or close prints
-//      "Cannot write. (%s)\n" with the output name, removes the output and
-//      is fatal.
-// When the input ended before all samples were read, the missing bytes were
-// converted as -1, and "# Warning! Input data is short (%s)\n" is printed and
-// logged. Throws FatalExit on the fatal failures.
-//
-// The samples move in blocks of kStreamBlockSamples; with a copy rule the
-// kernel copies them from file to file where it can, and the block loop
-// takes over where it cannot or where the input ends. Memory use does not
-// depend on the image size: the block buffer is kept for the next call.
-void runOutputStage(const ListEntry& entry, int pixelCount,
-                    const std::vector<std::string>& cards,
-                    const SampleRule& rule);
+// The memory one image moves through: room for the largest header, the
+// largest image of the camera set-ups in 4-byte samples, and the zero fill.
+// Made once and used for every entry; only the part an image needs is ever
+// touched.
+class SampleBuffer {
+ public:
+  explicit SampleBuffer(long long largestImagePixels);
+  // The start of the sample area for a plan, with room for the plan's
+  // header right before it and for its fill after its samples. Grows only
+  // for a plan larger than the camera set-ups.
+  unsigned char* samplesFor(const OutputPlan& plan);
+
+ private:
+  std::size_t headerRoom_ = 0;
+  std::size_t sampleRoom_ = 0;
+  std::unique_ptr<unsigned char[]> bytes_;
+};
+
+// An output while it is written: a temporary file in the output's folder
+// named "<output>.Partial-<process id>". Until commitOutput renames it over
+// the output, the output's name is untouched; leaving it any other way
+// removes the temporary file.
+class PendingOutput {
+ public:
+  PendingOutput() = default;
+  PendingOutput(PendingOutput&& other) noexcept { *this = std::move(other); }
+  PendingOutput& operator=(PendingOutput&& other) noexcept;
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+  ~PendingOutput() { discard(); }
+
+  const std::string& outputName() const { return outputName_; }
+  // Removes the temporary file, if any.
+  void discard();
+
+ private:
+  friend Outcome createOutput(const std::string& outputName, PendingOutput& out);
+  friend struct Transfer transferSamples(int inputFd, const OutputPlan& plan,
+                                         SampleBuffer& buffer, PendingOutput& out);
+  friend Outcome commitOutput(PendingOutput& out, const struct Transfer& transfer,
+                              const std::string& inputName);
+  std::string outputName_;
+  std::string temporaryName_;  // empty when there is no temporary file
+  UniqueFd file_;
+};
+
+// The temporary name of an output written by process `pid`. The marker is
+// in mixed case, so that no run-list entry (tried in lower and in upper
+// case) can open it, and the name does not end in "fit" or "fts".
+std::string temporaryNameFor(const std::string& outputName, pid_t pid);
+
+// Step 1, before any sample is read: refuses (fatal "Cannot open.") an
+// output name that is a folder or a link to one, an existing output that
+// this user may not write, and a folder where no file can be created.
+// Removes the temporaries of this output name left by runs that no longer
+// exist, then creates this run's temporary file.
+Outcome createOutput(const std::string& outputName, PendingOutput& out);
+
+struct Transfer {
+  bool written = false;     // every byte written and the file closed
+  bool inputShort = false;  // the input ended before its last sample
+};
+
+// Step 2: writes the plan's header, the input's samples (the input is
+// positioned at them) through the rule, and the zero fill to a multiple of
+// 2880 bytes of sample data, then closes the temporary file. The samples
+// are read in one go into the buffer and converted there, and header,
+// samples and fill go out in one write. Missing input bytes count as 0xFF.
+// Touches nothing but the two files and the buffer, so it may run on a
+// thread of its own.
+Transfer transferSamples(int inputFd, const OutputPlan& plan, SampleBuffer& buffer,
+                         PendingOutput& out);
+
+// Step 3: renames the complete temporary file over the output. A transfer
+// that failed, or a rename that fails, is fatal ("Cannot write.") and
+// removes the temporary file. Accepted with the short-data warning for
+// `inputName` when the input ended early.
+Outcome commitOutput(PendingOutput& out, const Transfer& transfer, const std::string& inputName);
 
 #endif  // DRIVER_OUTPUT_STAGE_H

@@ -1,9 +1,10 @@
-// The run list: pieces, directives, prompts and entry lines.
+// The run list: pieces, directives, answers and entry lines.
+#include "runlist.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "driver.h"
 #include "files.h"
 #include "obslib.h"
 
@@ -25,36 +26,6 @@ LineWords firstWords(const std::string& line) {
   FieldScanner scan(line);
   while (w.count < 3 && scan.word(w.word[w.count])) ++w.count;
   return w;
-}
-
-// Reads the next blank-separated word of the answers; false at their end.
-bool readAnswerWord(std::FILE* answers, std::string& word) {
-  word.clear();
-  int c = std::getc(answers);
-  while (c != EOF && isBlank(static_cast<char>(c))) c = std::getc(answers);
-  while (c != EOF && !isBlank(static_cast<char>(c))) {
-    word.push_back(static_cast<char>(c));
-    c = std::getc(answers);
-  }
-  return !word.empty();
-}
-
-// Prints a prompt and reads its answer; the end of the answers is fatal.
-std::string ask(const char* prompt, std::FILE* answers) {
-  std::fputs(prompt, stdout);
-  std::fflush(stdout);
-  std::string word;
-  if (!readAnswerWord(answers, word)) {
-    std::fputs("\nCANNOT READ ANSWER (end of input)\n", stdout);
-    throw FatalExit{};
-  }
-  return word;
-}
-
-void skipEntry(const std::string& fileName, const char* message,
-               const char* reason, long long code) {
-  std::printf(message, code);
-  errlist(fileName.c_str(), reason);
 }
 
 }  // namespace
@@ -81,14 +52,11 @@ LineKind classifyLine(const std::string& line, const std::string& lastConverted)
   return w.word[0] == "#" ? LineKind::Directive : LineKind::Entry;
 }
 
-void applyDirective(const std::string& line, RunSettings& settings) {
+std::string applyDirective(const std::string& line, RunSettings& settings) {
   LineWords w = firstWords(line);
   const std::string& keyword = w.word[1];
-  if (keyword != "SEEING" && keyword != "WEATHER" && keyword != "OBSERVER") return;
-  if (w.count < 3) {
-    std::fputs("# Warning! Directive without value ignored\n", stdout);
-    return;
-  }
+  if (keyword != "SEEING" && keyword != "WEATHER" && keyword != "OBSERVER") return {};
+  if (w.count < 3) return msg::directiveWithoutValue();
   const std::string& value = w.word[2];
   if (keyword == "SEEING") {
     settings.seeing = static_cast<float>(std::atof(value.c_str()));
@@ -100,30 +68,39 @@ void applyDirective(const std::string& line, RunSettings& settings) {
     settings.observer = mid(value.c_str(), 1, kObserverDirectiveLength);
     settings.observerSet = true;
   }
+  return {};
 }
 
-void promptForSettings(RunSettings& settings, std::FILE* answers) {
-  while (!settings.weatherSet) {
-    std::string word = ask("WEATHER (1:CLEAR 2:FAIR 3:HAZY 4:CLOUDY) >> ", answers);
-    char* end = nullptr;
-    long choice = std::strtol(word.c_str(), &end, 10);
-    if (end != word.c_str() && choice >= 1 && choice <= 4) {
-      settings.weather = kWeatherWords[choice - 1];
-      settings.weatherSet = true;
+std::optional<msg::Question> nextQuestion(const RunSettings& settings) {
+  if (!settings.weatherSet) return msg::Question::Weather;
+  if (!settings.seeingSet) return msg::Question::Seeing;
+  if (!settings.observerSet) return msg::Question::Observer;
+  return std::nullopt;
+}
+
+void takeAnswer(msg::Question question, const std::string& word, RunSettings& settings) {
+  char* end = nullptr;
+  switch (question) {
+    case msg::Question::Weather: {
+      long choice = std::strtol(word.c_str(), &end, 10);
+      if (end != word.c_str() && choice >= 1 && choice <= 4) {
+        settings.weather = kWeatherWords[choice - 1];
+        settings.weatherSet = true;
+      }
+      break;
     }
-  }
-  while (!settings.seeingSet) {
-    std::string word = ask("SEEING SIZE (arcsec) >> ", answers);
-    char* end = nullptr;
-    float seeing = std::strtof(word.c_str(), &end);
-    if (end != word.c_str()) {
-      settings.seeing = seeing;
-      settings.seeingSet = true;
+    case msg::Question::Seeing: {
+      float seeing = std::strtof(word.c_str(), &end);
+      if (end != word.c_str()) {
+        settings.seeing = seeing;
+        settings.seeingSet = true;
+      }
+      break;
     }
-  }
-  if (!settings.observerSet) {
-    settings.observer = ask("WHO ARE YOU? >> ", answers);
-    settings.observerSet = true;
+    case msg::Question::Observer:
+      settings.observer = word;
+      settings.observerSet = true;
+      break;
   }
 }
 
@@ -155,7 +132,7 @@ std::string outputNameFor(const std::string& fileName) {
   return fileName.substr(0, fileName.size() - 3) + "fit";
 }
 
-bool checkEntryCodes(ListEntry& entry) {
+Outcome checkEntryCodes(ListEntry& entry) {
   static const char* const kDataTypes[] = {"OBJECT", "DARK",  "COMPARISON",
                                            "BIAS",   "FLAT",  "NEARBY_SKY"};
   static const char* const kDiaphragms[] = {
@@ -164,25 +141,13 @@ bool checkEntryCodes(ListEntry& entry) {
       "2SLIT02_UPPER", "1SLIT004",      "CALIBRAT01"};
   static const char* const kClumps[] = {"WEST", "EAST"};
 
-  if (entry.dataType < 1 || entry.dataType > 6) {
-    skipEntry(entry.fileName, "ERROR in DATA-TYPE. (%lld) Skipped\n",
-              "DATA-TYPE is not valid", entry.dataType);
-    return false;
-  }
-  if (entry.diaphragm < 1 || entry.diaphragm > 9) {
-    skipEntry(entry.fileName, "ERROR in Diaphragm type. (%lld) Skipped\n",
-              "Diaphragm type is not valid", entry.diaphragm);
-    return false;
-  }
-  if (entry.clump < 1 || entry.clump > 2) {
-    skipEntry(entry.fileName, "ERROR in CLUMP TYPE. (%lld) Skipped\n",
-              "CLUMP type is not valid", entry.clump);
-    return false;
-  }
+  if (entry.dataType < 1 || entry.dataType > 6) return msg::dataTypeInvalid(entry.dataType);
+  if (entry.diaphragm < 1 || entry.diaphragm > 9) return msg::diaphragmInvalid(entry.diaphragm);
+  if (entry.clump < 1 || entry.clump > 2) return msg::clumpInvalid(entry.clump);
   entry.dataTypeName = kDataTypes[entry.dataType - 1];
   entry.diaphragmName = kDiaphragms[entry.diaphragm - 1];
   entry.clumpName = kClumps[entry.clump - 1];
-  return true;
+  return Outcome::accepted();
 }
 
 std::string filterNameFor(const std::string& filter) {

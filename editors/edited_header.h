@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver.h"
+#include "records.h"
 
 // Where one output card comes from: saved input card `inputCard` (1 to 36),
 // or `fixedText` when inputCard is 0.

@@ -10,13 +10,15 @@ namespace {
 const char* const kEditorBanner1 = "Edit andor fits file with tarnfits4 \n";
 const char* const kEditorBanner2 = "  *.fts => *.fit \n";
 
-// Only Andor files get the edited header; T5 and S5 outputs hold samples only.
-bool writeEdited(const ListEntry& entry, const ObservationRecord& rec,
-                 const CardMap& map, const SampleRule& rule) {
-  std::vector<std::string> cards;
-  if (rec.cameraMode == CameraMode::Andor) cards = composeEditedHeader(rec, map);
-  runOutputStage(entry, rec.pixelCount, cards, rule);
-  return true;
+// Only Andor files get the edited header; T5 and S5 outputs hold samples
+// only. The cards are the camera's own 80-column cards and shorter fixed
+// texts: they always fit.
+Outcome planEdited(const ObservationRecord& rec, const CardMap& map, const SampleRule& rule,
+                   OutputPlan& plan) {
+  if (rec.cameraMode == CameraMode::Andor) assembleHeader(composeEditedHeader(rec, map), plan.header);
+  plan.rule = &rule;
+  plan.pixelCount = rec.pixelCount;
+  return Outcome::accepted();
 }
 
 }  // namespace
@@ -65,17 +67,17 @@ void flipTopBit(const unsigned char* in, unsigned char* out, std::size_t count) 
   }
 }
 
-const SampleRule kTarnfits4SampleRule = {4, convert32To16, false};
-const SampleRule kTarnfits4sSampleRule = {2, flipTopBit, false};
+const SampleRule kTarnfits4SampleRule = {4, convert32To16};
+const SampleRule kTarnfits4sSampleRule = {2, flipTopBit};
 
-bool writeTarnfits4Output(const ListEntry& entry, const RunSettings&,
-                          const CatalogueEntry&, const ObservationRecord& rec) {
-  return writeEdited(entry, rec, kTarnfits4CardMap, kTarnfits4SampleRule);
+Outcome composeTarnfits4Output(const ListEntry&, const RunSettings&, const CatalogueEntry&,
+                               const ObservationRecord& rec, OutputPlan& plan) {
+  return planEdited(rec, kTarnfits4CardMap, kTarnfits4SampleRule, plan);
 }
 
-bool writeTarnfits4sOutput(const ListEntry& entry, const RunSettings&,
-                           const CatalogueEntry&, const ObservationRecord& rec) {
-  return writeEdited(entry, rec, kTarnfits4sCardMap, kTarnfits4sSampleRule);
+Outcome composeTarnfits4sOutput(const ListEntry&, const RunSettings&, const CatalogueEntry&,
+                                const ObservationRecord& rec, OutputPlan& plan) {
+  return planEdited(rec, kTarnfits4sCardMap, kTarnfits4sSampleRule, plan);
 }
 
 const DriverProfile kTarnfits4Profile = {
@@ -87,7 +89,7 @@ const DriverProfile kTarnfits4Profile = {
     "camera's cards and samples reach the output; T5 and S5 files get their\n"
     "samples converted and no header.\n",
     kEditorBanner1, kEditorBanner2, AndorRule::KeepTo36,
-    writeTarnfits4Output,
+    composeTarnfits4Output,
 };
 
 const DriverProfile kTarnfits4sProfile = {
@@ -99,5 +101,5 @@ const DriverProfile kTarnfits4sProfile = {
     "the camera's cards and samples reach the output; T5 and S5 files get\n"
     "their samples converted and no header.\n",
     kEditorBanner1, kEditorBanner2, AndorRule::KeepTo30,
-    writeTarnfits4sOutput,
+    composeTarnfits4sOutput,
 };

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "driver.h"
+#include "main_loop.h"
 #include "output_stage.h"
 
 // tarnfits4: 32-bit samples b1 b2 b3 b4 become (b1 + b3) mod 256, b4.
@@ -16,9 +16,17 @@ void flipTopBit(const unsigned char* in, unsigned char* out, std::size_t count);
 extern const SampleRule kTarnfits4SampleRule;
 extern const SampleRule kTarnfits4sSampleRule;
 
-bool writeTarnfits4Output(const ListEntry& entry, const RunSettings& settings,
-                          const CatalogueEntry& cat, const ObservationRecord& rec);
-bool writeTarnfits4sOutput(const ListEntry& entry, const RunSettings& settings,
-                           const CatalogueEntry& cat, const ObservationRecord& rec);
+// The two editors, as the driver runs them.
+extern const DriverProfile kTarnfits4Profile;
+extern const DriverProfile kTarnfits4sProfile;
+
+// Plan the edited output: the 36-card edited header for an Andor input (none
+// for T5 and S5), and the samples through the program's rule.
+Outcome composeTarnfits4Output(const ListEntry& entry, const RunSettings& settings,
+                               const CatalogueEntry& cat, const ObservationRecord& rec,
+                               OutputPlan& plan);
+Outcome composeTarnfits4sOutput(const ListEntry& entry, const RunSettings& settings,
+                                const CatalogueEntry& cat, const ObservationRecord& rec,
+                                OutputPlan& plan);
 
 #endif  // EDITORS_WRITERS_H

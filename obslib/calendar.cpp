@@ -6,16 +6,18 @@
 #include <limits>
 
 #include "obslib.h"
-#include "tm_year.h"
+#include "detail.h"
 
 namespace {
 
 // Day count of timetomjd. The year and month terms are cut toward zero after
 // being formed in floating point; 30.59 days per month counted from March
 // reproduces the month lengths March to February of the year after.
-constexpr double kGregorianCycleYears = 400.0;
-constexpr double kCenturyYears = 100.0;
 constexpr int kMonthsPerYear = 12;
+// The Gregorian leap-year rule, used by the day count and the month lengths:
+// a century year is a common year unless a 400-year cycle starts with it.
+constexpr int kCenturyYears = 100;
+constexpr int kGregorianCycleYears = 400;
 constexpr int kLastWinterMonth = 2;   // January and February count as 13, 14
 constexpr int kMonthTermOrigin = 2;   // the month term is zero at February
 constexpr double kMonthTermDays = 30.59;
@@ -24,8 +26,6 @@ constexpr int kMjdDayOffset = 678912;  // makes 1858-11-17 day 0
 constexpr double kHoursPerDay = 24.0;
 constexpr double kMinutesPerDay = 1440.0;
 constexpr double kSecondsPerDay = 86400.0;
-constexpr double kMinutesPerHour = 60.0;
-constexpr double kSecondsPerMinute = 60.0;
 
 // Year estimate of mjdtotime: years per day, and the year at MJD 0. It may
 // come out one year off either way near a new year; the month search
@@ -50,15 +50,11 @@ constexpr std::array<int, kMonthSlots> kMonthLengths = {
 constexpr int kLeapFebruaryDays = 29;
 constexpr int kCommonFebruaryDays = 28;
 constexpr int kLeapCycleYears = 4;
-constexpr int kCenturyCycleYears = 100;
-constexpr int kFullLeapCycleYears = 400;
 constexpr int kDecemberDays = 31;
 constexpr double kFirstDay = 1.0;  // dayPart of 1 January 0 h
 
-// Room for three printed ints (digits and sign each), two separators and
-// the terminator.
-constexpr int kIntChars = std::numeric_limits<int>::digits10 + 2;
-constexpr int kThreeFieldChars = 3 * kIntChars + 2 + 1;
+// Room for three printed ints, two separators and the terminator.
+constexpr int kThreeFieldChars = 3 * obslib_detail::kIntChars + 2 + 1;
 
 }  // namespace
 
@@ -80,8 +76,8 @@ double timetomjd(int year, int month, int day, int hour, int minute,
     month += kMonthsPerYear;
   }
   const int yearDays = static_cast<int>(year * kDaysPerYear);
-  const int cycleLeaps = static_cast<int>(year / kGregorianCycleYears);
-  const int centuries = static_cast<int>(year / kCenturyYears);
+  const int cycleLeaps = static_cast<int>(year / static_cast<double>(kGregorianCycleYears));
+  const int centuries = static_cast<int>(year / static_cast<double>(kCenturyYears));
   const int monthDays =
       static_cast<int>((month - kMonthTermOrigin) * kMonthTermDays);
   const int dayNumber =
@@ -128,7 +124,7 @@ void mjdtotime(double mjd, int* year, int* month, int* day, int* hour,
 
   if (y % kLeapCycleYears == 0) {
     length[kFebruary] = kLeapFebruaryDays;
-    if (y % kCenturyCycleYears == 0 && y % kFullLeapCycleYears != 0) {
+    if (y % kCenturyYears == 0 && y % kGregorianCycleYears != 0) {
       length[kFebruary] = kCommonFebruaryDays;
     }
   }

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "obslib.h"
-#include "tm_year.h"
+#include "detail.h"
 
 std::string str1;
 std::string str2;
@@ -33,10 +33,9 @@ constexpr double kFieldNudge = 1e-6;
 constexpr double kDegreesPerHour = 15.0;
 constexpr double kSubunitsPerUnit = 60.0;
 
-// Room for three printed ints (digits and sign each), a sign character, two
-// separators and the terminator: no int field can overflow it.
-constexpr int kIntChars = std::numeric_limits<int>::digits10 + 2;
-constexpr int kFieldTextChars = 3 * kIntChars + 1 + 2 + 1;
+// Room for three printed ints, a sign character, two separators and the
+// terminator: no int field can overflow it.
+constexpr int kFieldTextChars = 3 * obslib_detail::kIntChars + 1 + 2 + 1;
 
 struct Sexagesimal {
   int whole;

@@ -13,10 +13,6 @@ constexpr const char* kTelescopeName = "36INCH_REFLECTOR";
 constexpr const char* kOriginText = "KESTREL_OBSERVATORY";
 constexpr const char* kMemoText = "";
 
-// NAXIS1 and NAXIS2 of an Andor DV440 frame.
-constexpr int kAndorAxis1 = 2048;
-constexpr int kAndorAxis2 = 512;
-
 constexpr std::size_t kValueFieldWidth = 20;
 constexpr std::size_t kMemoFieldWidth = 70;
 
@@ -86,14 +82,6 @@ std::string valueCard(const char* keyword, const std::string& field,
 
 // ---------------------------------------------------------------------------
 // Card groups, in header order.
-
-// The size test of the camera header reader: columns 27 to 30 of the NAXIS1
-// and NAXIS2 cards.
-bool hasAndorSize(const ObservationRecord& rec) {
-  const int axis1 = std::atoi(mid(rec.savedCards[4].c_str(), 27, 4));
-  const int axis2 = std::atoi(mid(rec.savedCards[5].c_str(), 27, 4));
-  return axis1 == kAndorAxis1 && axis2 == kAndorAxis2;
-}
 
 // Cards 1 to 13.
 void appendStructureCards(Cards& cards, const HeaderSources& in) {
@@ -275,7 +263,7 @@ std::vector<std::string> composeAstronomicalHeader(
     const ObservationRecord& rec, const ListEntry& entry,
     const CatalogueEntry& cat, const RunSettings& settings,
     const std::tm& now) {
-  const HeaderSources in{rec, entry, cat, settings, now, hasAndorSize(rec)};
+  const HeaderSources in{rec, entry, cat, settings, now, rec.cameraMode == CameraMode::Andor};
   Cards cards;
   cards.reserve(kAstronomicalHeaderCards);
   appendStructureCards(cards, in);

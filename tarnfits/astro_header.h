@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver.h"
+#include "records.h"
 
 constexpr int kAstronomicalHeaderCards = 72;
 
@@ -15,8 +15,8 @@ constexpr int kAstronomicalHeaderCards = 72;
 // nor cut: the caller blank-fills them to 80 characters and refuses a header
 // in which a card is longer.
 //
-// The layout follows saved cards 4 and 5 (columns 27 to 30 read as integers):
-// 2048 and 512 give the Andor layout, anything else the T5/S5 layout. Saved
+// The layout follows the camera set-up that the header reader recorded: an
+// Andor camera gives the Andor layout, T5 and S5 the other one. Saved
 // input cards are placed byte for byte. `now` is the local time of writing,
 // which the DATE card shows.
 //

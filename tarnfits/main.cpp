@@ -1,4 +1,4 @@
 // tarnfits: converts the night's camera files into astronomical FITS files.
-#include "driver.h"
+#include "writer.h"
 
 int main(int argc, char** argv) { return runMain(argc, argv, kTarnfitsProfile); }

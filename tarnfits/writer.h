@@ -2,12 +2,16 @@
 #ifndef TARNFITS_WRITER_H
 #define TARNFITS_WRITER_H
 
-#include "driver.h"
+#include "main_loop.h"
 
-// Composes the 72 header cards, refuses the entry when a card would not fit
-// in 80 columns ("Header card too long"), then writes header, samples and
-// zero fill. True when the output was written.
-bool writeTarnfitsOutput(const ListEntry& entry, const RunSettings& settings,
-                         const CatalogueEntry& cat, const ObservationRecord& rec);
+// tarnfits, as the driver runs it.
+extern const DriverProfile kTarnfitsProfile;
+
+// Composes the 72 header cards at the local time of now and plans the
+// output: header and unchanged samples. A card that would not fit in 80
+// columns refuses the entry ("Header card too long").
+Outcome composeTarnfitsOutput(const ListEntry& entry, const RunSettings& settings,
+                              const CatalogueEntry& cat, const ObservationRecord& rec,
+                              OutputPlan& plan);
 
 #endif  // TARNFITS_WRITER_H

@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver.h"
+#include "camera_header.h"
+#include "messages.h"
+#include "mid_exposure.h"
 #include "nightgen.h"
 #include "obslib.h"
 
@@ -578,12 +580,11 @@ TEST(SummaryLine, FormatAndCataloguePosition) {
   computeMidExposure(rec, cat);
   ASSERT_NE(rec.raApparent, cat.raRadians);
 
-  testing::internal::CaptureStdout();
-  printSummaryLine(entry, cat, rec);
+  std::string lines = msg::summaryLine(entry, cat, rec);
   entry.objectName = "NGC1976_ORION";  // longer than 10: printed whole
   entry.dataTypeName = "NEARBY_SKY";
-  printSummaryLine(entry, cat, rec);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  lines += msg::summaryLine(entry, cat, rec);
+  EXPECT_EQ(lines,
             "       M42 (RA=12:00:00 DEC=-00:30:30 1950.0)     OBJECT  2024-03-14 12:00:30\n"
             "NGC1976_ORION (RA=12:00:00 DEC=-00:30:30 1950.0) NEARBY_SKY  2024-03-14 12:00:30\n");
 }

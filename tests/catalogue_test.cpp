@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver.h"
+#include "catalogue.h"
 #include "obslib.h"
 
 namespace {

@@ -5,10 +5,12 @@
 // Whatever happens, no input changes and no incomplete output is left under
 // an output's name by a run that could clean up after itself.
 //
-// The tests run as root in CI, so every fault binds root too: /dev/full, a
-// file size limit (RLIMIT_FSIZE), folders in the way, SIGKILL, ulimit.
+// The tests run as root in CI, so every fault binds root too: a small
+// file system, a file size limit (RLIMIT_FSIZE), folders in the way,
+// SIGKILL, ulimit.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -26,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -100,11 +103,16 @@ void writeCamera(const std::string& path, const Camera& c) {
   nightgen::writeCameraFile(path, camera, c.bytes, c.seed);
 }
 
+void writeNightAt(const std::string& dir, const std::vector<Camera>& cameras,
+                  const std::string& list, const std::string& catalogue = kCatalogue) {
+  for (const Camera& c : cameras) writeCamera(dir + "/" + c.name, c);
+  e2e::writeFile(dir + "/object.lst", catalogue);
+  e2e::writeFile(dir + "/tarnlist.dat", list);
+}
+
 void writeNight(const e2e::ScopedTempDir& dir, const std::vector<Camera>& cameras,
                 const std::string& list, const std::string& catalogue = kCatalogue) {
-  for (const Camera& c : cameras) writeCamera(dir.file(c.name), c);
-  e2e::writeFile(dir.file("object.lst"), catalogue);
-  e2e::writeFile(dir.file("tarnlist.dat"), list);
+  writeNightAt(dir.path(), cameras, list, catalogue);
 }
 
 // A whole file as bytes, read in one piece (the outputs run to megabytes).
@@ -302,35 +310,64 @@ class Background {
 // ---------------------------------------------------------------------------
 // A full disk
 
-// Runs the night once untouched and once with a fault that makes the output
-// of the entry for `failing` unwritable. The faulty run must stop there with
-// "Cannot write. (<failing>.fit)\n" and status 1, leave no file under that
-// output name, keep every earlier output as the untouched run wrote it,
-// write nothing for the entries after it, and change no input.
+// Names in a folder that hold the marker of a temporary output.
+std::vector<std::string> temporariesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(dir))
+    if (item.path().filename().string().find(".Partial-") != std::string::npos)
+      names.push_back(item.path().filename().string());
+  return names;
+}
+
+// A tmpfs of a given size on a fresh folder, for the scope; path() is empty
+// where this process may not mount one.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(long long bytes) {
+    const std::string options = "size=" + std::to_string(bytes);
+    mounted_ = ::mount("tmpfs", folder_.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(folder_.path().c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  std::string path() const { return mounted_ ? folder_.path() : std::string(); }
+
+ private:
+  e2e::ScopedTempDir folder_;
+  bool mounted_ = false;
+};
+
+// Runs the night once untouched and once in `folder` (a fresh folder when
+// empty) under the shell commands `limits`, where the output of the entry
+// for `failing` cannot be written whole. The faulty run must stop there with
+// "Cannot write. (<failing>.fit)\n" and status 1, leave the older output of
+// that name as it was and no temporary file, keep every earlier output as
+// the untouched run wrote it, write nothing for the entries after it, and
+// change no input.
 void expectWriteFailureStops(const Program& p, const std::vector<Camera>& cameras,
                              const std::string& failing, const std::string& limits,
-                             bool outputOnDevFull) {
+                             const std::string& folder = "") {
   std::string list = kDirectives;
   for (const Camera& c : cameras) list += c.name + " M42 1 0.0 1 0.20 1 R\n";
-  e2e::ScopedTempDir reference, dir;
+  e2e::ScopedTempDir reference, fresh;
+  const std::string dir = folder.empty() ? fresh.path() : folder;
   writeNight(reference, cameras, list);
-  writeNight(dir, cameras, list);
+  writeNightAt(dir, cameras, list);
   const e2e::RunResult good = run(p, reference.path());
   ASSERT_EQ(good.exitStatus, 0) << good.out << good.err;
 
-  const std::string failingOutput = failing + ".fit";
-  if (outputOnDevFull) {
-    ASSERT_EQ(::symlink("/dev/full", dir.file(failingOutput).c_str()), 0);
-  }
-  const auto inputs = checksums(dir.path());
-  const e2e::RunResult bad =
-      limits.empty() ? run(p, dir.path()) : runLimited(p, dir.path(), limits);
+  const std::string failingOutput = dir + "/" + failing + ".fit";
+  e2e::writeFile(failingOutput, "an older output\n");
+  const auto inputs = checksums(dir);
+  const e2e::RunResult bad = limits.empty() ? run(p, dir) : runLimited(p, dir, limits);
 
   EXPECT_EQ(bad.exitStatus, 1);
   EXPECT_EQ(bad.err, "");
   EXPECT_EQ(bad.out, throughSummaryOf(good.out, failing + ".fts") + "Cannot write. (" +
-                         failingOutput + ")\n");
-  EXPECT_FALSE(nameExists(dir.file(failingOutput))) << failingOutput << " left behind";
+                         failing + ".fit)\n");
+  EXPECT_EQ(temporariesIn(dir), std::vector<std::string>{});
   std::vector<std::string> earlier;
   bool after = false;
   for (const Camera& c : cameras) {
@@ -338,55 +375,60 @@ void expectWriteFailureStops(const Program& p, const std::vector<Camera>& camera
     if (c.name == failing + ".fts") {
       after = true;
     } else if (after) {
-      EXPECT_FALSE(nameExists(dir.file(output))) << "the run went on to " << c.name;
+      EXPECT_FALSE(nameExists(dir + "/" + output)) << "the run went on to " << c.name;
     } else {
       earlier.push_back(c.name);
-      EXPECT_TRUE(outputOf(p, dir.file(output)) == outputOf(p, reference.file(output)))
+      EXPECT_TRUE(outputOf(p, dir + "/" + output) == outputOf(p, reference.file(output)))
           << "earlier output " << output << " differs";
     }
   }
-  EXPECT_EQ(logOf(dir.path()), logLinesOf(logOf(reference.path()), earlier));
-  EXPECT_EQ(only(checksums(dir.path()), namesOf(inputs)), inputs) << "an input changed";
-  struct stat device;
-  EXPECT_TRUE(::stat("/dev/full", &device) == 0 && S_ISCHR(device.st_mode));
+  EXPECT_EQ(logOf(dir), logLinesOf(logOf(reference.path()), earlier));
+  EXPECT_EQ(only(checksums(dir), namesOf(inputs)), inputs)
+      << "an input or the older output changed";
 }
 
 // "ulimit -f" counts blocks of 512 bytes in dash and of 1024 in bash: either
-// way the limit lies between the 0.53 MB of an S5 output and the 2.1 MB of
-// an Andor output, so the first fits whole and the second stops in its
-// samples, well past its header. SIGXFSZ is ignored, so the write fails
-// with EFBIG instead of killing the program.
+// way the limit lies between the 0.53 MB of an S5 output and the 2 MB of a
+// T5 or Andor output, so the first fits whole and the second does not.
+// SIGXFSZ is ignored, so the write fails with EFBIG instead of killing the
+// program.
 const char kFileSizeLimit[] = "trap '' XFSZ; ulimit -f 1600";
 
-TEST(DiskFull, AtTheHeaderStageTheRunStopsWithNothingLost) {
-  for (const Program& p : kPrograms) {
-    SCOPED_TRACE(p.name);
-    expectWriteFailureStops(p,
-                            {{"first.fts", Kind::S5, 1},
-                             {"full.fts", p.andorKind, 2},
-                             {"third.fts", Kind::S5, 3}},
-                            "full", "", true);
-  }
-}
-
-TEST(DiskFull, AtTheDataStageTheRunStopsWithNothingLost) {
+TEST(DiskFull, AFileSizeLimitStopsTheRunWithNothingLost) {
   for (const Program& p : kPrograms) {
     SCOPED_TRACE(p.name);
     expectWriteFailureStops(p,
                             {{"first.fts", Kind::S5, 1},
                              {"big.fts", p.andorKind, 2},
                              {"third.fts", Kind::S5, 3}},
-                            "big", kFileSizeLimit, false);
+                            "big", kFileSizeLimit);
   }
-  // The editors write no header for a T5 or S5 file: their first write is
-  // already sample data.
+  // The editors write no header for a T5 or S5 file: all they write is
+  // sample data.
   for (const Program& p : kEditors) {
     SCOPED_TRACE(std::string(p.name) + " without header");
     expectWriteFailureStops(p,
-                            {{"first.fts", p.andorKind, 1},
-                             {"full.fts", Kind::S5, 2},
+                            {{"first.fts", Kind::S5, 1},
+                             {"full.fts", Kind::T5, 2},
                              {"third.fts", Kind::S5, 3}},
-                            "full", "", true);
+                            "full", kFileSizeLimit);
+  }
+}
+
+// A file system that fills up: room for the inputs and the first output,
+// not for the second.
+TEST(DiskFull, AFullFileSystemStopsTheRunWithNothingLost) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const long long inputs = 2 * (2880 + 2 * 512 * 512) + 2880 +
+                             nightgen::pixelCountOf(p.andorKind) * nightgen::bytesPerSample(p.andorKind);
+    SmallFileSystem small(inputs + 1024 * 1024);
+    if (small.path().empty()) GTEST_SKIP() << "no tmpfs can be mounted here (not root?)";
+    expectWriteFailureStops(p,
+                            {{"first.fts", Kind::S5, 1},
+                             {"full.fts", p.andorKind, 2},
+                             {"third.fts", Kind::S5, 3}},
+                            "full", "", small.path());
   }
 }
 
@@ -549,6 +591,81 @@ TEST(Killed, ARunKilledInATransferIsMadeWholeByTheNextRun) {
     auto after = checksums(dir);
     for (const auto& output : completeSizes) after.erase(output.first);
     EXPECT_EQ(after, inputs) << "the folder holds other files or an input changed";
+  }
+}
+
+// SIGKILL at random moments of a night of large files: after every kill,
+// each output name holds nothing, the older output it held, or exactly what
+// an uninterrupted run writes; a rerun then completes the night and leaves
+// no temporary file.
+TEST(Killed, AtAnyMomentEveryOutputIsWholeOrAbsent) {
+  using std::chrono::microseconds;
+  std::mt19937 random(20261207);
+  constexpr int kKillsPerProgram = 20;
+  const std::string older = "an older output\n";
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    e2e::ScopedTempDir referenceNight, night;
+    writeNight(referenceNight, andorNight(p), kDirectives + std::string(kAndorList));
+    writeNight(night, andorNight(p), kDirectives + std::string(kAndorList));
+    e2e::writeFile(night.file("an2.fit"), older);
+    const auto start = std::chrono::steady_clock::now();
+    const e2e::RunResult good = run(p, referenceNight.path());
+    ASSERT_EQ(good.exitStatus, 0) << good.out;
+    const auto runTime = std::chrono::steady_clock::now() - start;
+    std::uniform_int_distribution<long> moment(
+        0, std::chrono::duration_cast<microseconds>(runTime).count());
+    for (int kill = 0; kill < kKillsPerProgram; ++kill) {
+      {
+        Background program(p.exe, night.path(), false);
+        std::this_thread::sleep_for(microseconds(moment(random)));
+      }  // killed with SIGKILL here, if still running
+      for (const char* name : {"an1.fit", "an2.fit", "an3.fit", "an4.fit"}) {
+        if (!nameExists(night.file(name))) continue;
+        const std::string bytes = slurp(night.file(name));
+        EXPECT_TRUE((bytes == older && std::string(name) == "an2.fit") ||
+                    comparable(p, bytes) == outputOf(p, referenceNight.file(name)))
+            << name << " is part of an output after kill " << kill;
+      }
+      EXPECT_TRUE(nameExists(night.file("an2.fit"))) << "the older output went";
+    }
+    const e2e::RunResult again = run(p, night.path());
+    EXPECT_EQ(again.exitStatus, 0);
+    EXPECT_EQ(again.out, good.out);
+    for (const char* name : {"an1.fit", "an2.fit", "an3.fit", "an4.fit"})
+      EXPECT_TRUE(outputOf(p, night.file(name)) == outputOf(p, referenceNight.file(name))) << name;
+    EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{});
+  }
+}
+
+// An output name that is a link to a file is replaced, the linked file left
+// alone; a folder where no file can be created stops the run before any
+// sample is read, even where the older output itself could be written.
+TEST(FoldersInTheWay, ALinkIsReplacedAndAReadOnlyFolderStops) {
+  const std::string list = kDirectives + std::string("first.fts M42 1 0.0 1 0.20 1 R\n");
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    e2e::ScopedTempDir reference, linked;
+    writeNight(reference, {{"first.fts", Kind::S5}}, list);
+    writeNight(linked, {{"first.fts", Kind::S5}}, list);
+    e2e::writeFile(linked.file("kept.bin"), "kept\n");
+    ASSERT_EQ(::symlink("kept.bin", linked.file("first.fit").c_str()), 0);
+    const e2e::RunResult good = run(p, reference.path());
+    EXPECT_EQ(run(p, linked.path()).out, good.out);
+    EXPECT_TRUE(isRegularFile(linked.file("first.fit")));
+    EXPECT_TRUE(outputOf(p, linked.file("first.fit")) == outputOf(p, reference.file("first.fit")));
+    EXPECT_EQ(e2e::readFile(linked.file("kept.bin")), "kept\n");
+
+    SmallFileSystem readOnly(8 * 1024 * 1024);
+    if (readOnly.path().empty()) GTEST_SKIP() << "no tmpfs can be mounted here (not root?)";
+    writeNightAt(readOnly.path(), {{"first.fts", Kind::S5}}, list);
+    e2e::writeFile(readOnly.path() + "/first.fit", "an older output\n");
+    ASSERT_EQ(::chmod((readOnly.path() + "/first.fit").c_str(), 0666), 0);
+    ASSERT_EQ(::mount(nullptr, readOnly.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    const e2e::RunResult r = run(p, readOnly.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, throughSummaryOf(good.out, "first.fts") + "Cannot open. (first.fit)\n");
+    EXPECT_EQ(e2e::readFile(readOnly.path() + "/first.fit"), "an older output\n");
   }
 }
 

@@ -1,12 +1,12 @@
-// Tests of the output stage's sample stream (driver/output_stage.cpp) and of
-// the editors' sample rules: every output compared with a byte-at-a-time
-// reference, for inputs cut at every alignment of the words, chunks and
-// blocks the stage works in, through the kernel copy, its fallbacks and the
-// block loop.
+// Tests of the output stage's sample transfer (driver/output_stage.cpp) and
+// of the editors' sample rules: every output compared with a byte-at-a-time
+// reference, for inputs cut at every alignment of the words and chunks the
+// rules work in, and the temporary file that becomes the output.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,14 +16,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "camera_header.h"
 #include "e2e.h"
+#include "files.h"
+#include "obslib.h"
 #include "output_stage.h"
+#include "report.h"
 #include "writers.h"
 
 namespace {
@@ -107,28 +112,45 @@ struct StageRun {
   std::string output;
 };
 
-// Runs the stage for input `inputName` into `outputName` (both relative to
-// the current folder, or absolute) and collects what it left.
+// Runs the stage as the driver does, for input `inputName` (opened, its
+// first block read) into `outputName` (both relative to the current folder,
+// or absolute), and collects what it left.
 StageRun runStage(const std::string& inputName, const std::string& outputName,
                   int pixelCount, const std::vector<std::string>& cards,
                   const SampleRule& rule) {
-  ListEntry entry;
-  entry.fileName = inputName;
-  entry.openedName = inputName;
-  entry.outputName = outputName;
+  static SampleBuffer buffer(largestImagePixels());
   StageRun run;
+  UniqueFd in = openInputLowerOrUpper(inputName);
+  EXPECT_TRUE(in) << inputName;
+  std::string header(kHeaderBytes, '\0');
+  readUpTo(in.get(), reinterpret_cast<unsigned char*>(&header[0]), header.size());
+  OutputPlan plan;
+  EXPECT_TRUE(assembleHeader(cards, plan.header));
+  plan.rule = &rule;
+  plan.pixelCount = pixelCount;
+  Report report;
+  PendingOutput out;
+  if (report.take(createOutput(outputName, out), inputName)) {
+    const Transfer transfer = transferSamples(in.get(), plan, buffer, out);
+    report.take(commitOutput(out, transfer, inputName), inputName);
+  }
+  run.fatal = report.endsRun();
   std::fflush(stdout);
   testing::internal::CaptureStdout();
-  try {
-    runOutputStage(entry, pixelCount, cards, rule);
-  } catch (const FatalExit&) {
-    run.fatal = true;
-  }
-  std::fflush(stdout);
+  report.deliver();
   run.console = testing::internal::GetCapturedStdout();
   run.outputExists = e2e::fileExists(outputName);
   if (run.outputExists) run.output = e2e::readFile(outputName);
   return run;
+}
+
+// Names in the current folder that hold the marker of a temporary output.
+std::vector<std::string> temporaries() {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator("."))
+    if (item.path().filename().string().find(".Partial-") != std::string::npos)
+      names.push_back(item.path().filename().string());
+  return names;
 }
 
 std::string shortWarning(const std::string& name) {
@@ -221,12 +243,16 @@ TEST(SampleStream, FillAndHeaderEdges) {
   }
 }
 
-// An image of one block and a rest, cut around the block boundary and
-// around its end at every byte offset of a word and more either side.
+// Samples in a large image: more than a read or a write of the stage may
+// move in one piece on a slow device.
+constexpr std::size_t kLargeImageSamples = 128 * 1024;
+
+// A large image, cut around a large round boundary and around its end at
+// every byte offset of a word and more either side.
 void cutAroundBlocks(const std::string& inputPath) {
-  const int pixelCount = static_cast<int>(kStreamBlockSamples + 150);
+  const int pixelCount = static_cast<int>(kLargeImageSamples + 150);
   for (const RuleCase& rc : kRules) {
-    const std::size_t blockBytes = kStreamBlockSamples * static_cast<std::size_t>(rc.inputBytes);
+    const std::size_t blockBytes = kLargeImageSamples * static_cast<std::size_t>(rc.inputBytes);
     const std::size_t needed = kHeaderBytes + static_cast<std::size_t>(rc.inputBytes) * pixelCount;
     const std::string full = testBytes(needed + 9, 3);
     std::vector<std::size_t> lengths;
@@ -246,8 +272,7 @@ TEST(SampleStream, LargeImageCutAroundBlocks) {
   cutAroundBlocks("in.fts");
 }
 
-// A folder on another file system than the current one: the kernel cannot
-// copy across, and the copy rule goes through the block loop.
+// A folder on another file system than the current one: the input there.
 class OtherFileSystemDir {
  public:
   OtherFileSystemDir() {
@@ -268,28 +293,11 @@ class OtherFileSystemDir {
   std::string path_;
 };
 
-// True when copy_file_range refuses to copy from `from` to `to`.
-bool kernelRefusesCopy(const std::string& from, const std::string& to) {
-  e2e::writeFile(from, "abcd");
-  int in = ::open(from.c_str(), O_RDONLY);
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ssize_t n = (in >= 0 && out >= 0) ? ::copy_file_range(in, nullptr, out, nullptr, 4, 0) : 0;
-  if (in >= 0) ::close(in);
-  if (out >= 0) ::close(out);
-  std::remove(to.c_str());
-  return n < 0;
-}
-
-TEST(SampleStream, CopyAcrossFileSystemsFallsBackToBlocks) {
+TEST(SampleStream, InputOnAnotherFileSystem) {
   e2e::ScopedTempDir dir(true);
   OtherFileSystemDir other;
   if (other.path().empty()) GTEST_SKIP() << "no /dev/shm here";
-  const std::string input = other.path() + "/in.fts";
-  if (!kernelRefusesCopy(input, dir.file("probe"))) {
-    GTEST_SKIP() << "the kernel copies from /dev/shm to " << dir.path()
-                 << ": the fallback is not reached this way";
-  }
-  cutAroundBlocks(input);
+  cutAroundBlocks(other.path() + "/in.fts");
 }
 
 // Restores a signal's disposition on leaving the scope.
@@ -306,7 +314,7 @@ class SignalIgnored {
 };
 
 // The input comes through a pipe, a few bytes at a time: reads return
-// less than asked, and the kernel copy refuses a pipe (EINVAL).
+// less than asked.
 TEST(SampleStream, InputThroughAPipeInSmallPieces) {
   e2e::ScopedTempDir dir(true);
   SignalIgnored noPipeSignal(SIGPIPE);
@@ -364,11 +372,12 @@ class FileSizeLimit {
   bool ok_ = false;
 };
 
-// A write that fails in the header, in the samples (the kernel copy for
-// tarnfits) or in the zero fill: "Cannot write.", the output removed, fatal.
-TEST(SampleStream, FailedWriteRemovesTheOutput) {
+// A write that fails in the header, in the samples or in the zero fill:
+// "Cannot write.", fatal, the temporary file removed and the older output
+// of that name untouched.
+TEST(SampleStream, FailedWriteKeepsTheOlderOutput) {
   e2e::ScopedTempDir dir(true);
-  const int pixelCount = static_cast<int>(kStreamBlockSamples + 150);
+  const int pixelCount = static_cast<int>(kLargeImageSamples + 150);
   const std::vector<std::string> cards = someCards();  // 38 cards, 3040 bytes
   const std::size_t headerBytes = 80 * cards.size();
   const std::size_t outputBytes = referenceOutput("", pixelCount, cards, Rule::Copy).bytes.size();
@@ -376,7 +385,7 @@ TEST(SampleStream, FailedWriteRemovesTheOutput) {
     e2e::writeFile("in.fts", testBytes(kHeaderBytes + static_cast<std::size_t>(rc.inputBytes) * pixelCount, 9));
     for (std::size_t limit : {std::size_t{100}, headerBytes, headerBytes + 5001, outputBytes - 1}) {
       SCOPED_TRACE(std::string(rc.name) + ", files limited to " + std::to_string(limit) + " bytes");
-      std::remove("out.fit");
+      e2e::writeFile("out.fit", "the older output");
       StageRun run;
       {
         FileSizeLimit fileLimit(limit);
@@ -385,7 +394,8 @@ TEST(SampleStream, FailedWriteRemovesTheOutput) {
       }
       EXPECT_TRUE(run.fatal);
       EXPECT_EQ(run.console, "Cannot write. (out.fit)\n");
-      EXPECT_FALSE(run.outputExists);
+      EXPECT_EQ(run.output, "the older output");
+      EXPECT_EQ(temporaries(), std::vector<std::string>{});
     }
     // The limit itself is no failure: an output of exactly that size fits.
     std::remove("out.fit");
@@ -399,21 +409,19 @@ TEST(SampleStream, FailedWriteRemovesTheOutput) {
   }
 }
 
-// Files that do not open: the input under neither name, the output in a
-// missing folder; and an input found only under its upper-case name.
+// The output in a missing folder or in the way of a folder does not open;
+// an input found only under its upper-case name does.
 TEST(SampleStream, OpeningTheFiles) {
   e2e::ScopedTempDir dir(true);
   const std::string full = testBytes(kHeaderBytes + 2 * 150, 13);
-
-  StageRun missing = runStage("missing.fts", "missing.fit", 150, {}, kCopySampleRule);
-  EXPECT_TRUE(missing.fatal);
-  EXPECT_EQ(missing.console, "Cannot open. (missing.fts)\n");
-  EXPECT_FALSE(missing.outputExists);
-
   e2e::writeFile("in.fts", full);
-  StageRun noFolder = runStage("in.fts", "nofolder/in.fit", 150, {}, kCopySampleRule);
-  EXPECT_TRUE(noFolder.fatal);
-  EXPECT_EQ(noFolder.console, "Cannot open. (nofolder/in.fit)\n");
+  for (const char* output : {"nofolder/in.fit", "folder.fit"}) {
+    std::filesystem::create_directory("folder.fit");
+    StageRun run = runStage("in.fts", output, 150, {}, kCopySampleRule);
+    EXPECT_TRUE(run.fatal);
+    EXPECT_EQ(run.console, "Cannot open. (" + std::string(output) + ")\n");
+  }
+  EXPECT_EQ(temporaries(), std::vector<std::string>{});
 
   std::remove("in.fts");
   e2e::writeFile("UPPER.FTS", full);
@@ -421,6 +429,40 @@ TEST(SampleStream, OpeningTheFiles) {
   EXPECT_FALSE(upper.fatal);
   EXPECT_EQ(upper.console, "");
   EXPECT_EQ(upper.output, referenceOutput(full, 150, {}, Rule::Copy).bytes);
+}
+
+// The temporary file: named for the output and the process, with the mode
+// of a plain create; a leftover of a process that no longer exists goes
+// before the output is written, one of a live process stays.
+TEST(SampleStream, TemporaryFileOfTheOutput) {
+  e2e::ScopedTempDir dir(true);
+  const std::string temporary = temporaryNameFor("m42.fit", 4711);
+  EXPECT_EQ(temporary, "m42.fit.Partial-4711");
+  for (const char* tail : {"fit", "fts", "FIT", "FTS"})
+    EXPECT_NE(temporary.substr(temporary.size() - 3), tail);
+  EXPECT_NE(temporary, std::string(chartolower(temporary.c_str())));
+  EXPECT_NE(temporary, std::string(chartoupper(temporary.c_str())));
+
+  pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  e2e::writeFile(temporaryNameFor("out.fit", ended), "left by a killed run");
+  e2e::writeFile(temporaryNameFor("out.fit", ::getppid()), "a live run's");
+  e2e::writeFile(temporaryNameFor("other.fit", ended), "another output's");
+  e2e::writeFile("in.fts", testBytes(kHeaderBytes + 2 * 150, 3));
+  const mode_t oldMask = ::umask(027);
+  PendingOutput out;
+  ASSERT_TRUE(createOutput("out.fit", out).isAccepted());
+  ::umask(oldMask);
+  struct stat st;
+  ASSERT_EQ(::stat(temporaryNameFor("out.fit", ::getpid()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_FALSE(e2e::fileExists(temporaryNameFor("out.fit", ended)));
+  EXPECT_TRUE(e2e::fileExists(temporaryNameFor("out.fit", ::getppid())));
+  EXPECT_TRUE(e2e::fileExists(temporaryNameFor("other.fit", ended)));
+  out.discard();
+  EXPECT_FALSE(e2e::fileExists(temporaryNameFor("out.fit", ::getpid())));
+  EXPECT_FALSE(e2e::fileExists("out.fit"));
 }
 
 // The two editor rules on their own, for every sample count up to a few
@@ -452,7 +494,7 @@ TEST(SampleRules, EveryCountAndAlignment) {
                           out.begin() + static_cast<long>(outShift + 2 * count));
           ASSERT_EQ(got, want) << c.name << ", " << count << " samples, input offset "
                                << inShift << ", output offset " << outShift;
-          // In place, as the stage converts its blocks.
+          // In place, as the stage converts its image.
           std::vector<unsigned char> block(source.begin() + static_cast<long>(inShift),
                                            source.begin() + static_cast<long>(inShift + c.inputBytes * count));
           c.convert(block.data(), block.data(), count);

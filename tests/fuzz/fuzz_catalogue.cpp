@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver.h"
+#include "catalogue.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -20,9 +20,11 @@
 #include <map>
 #include <string>
 
-#include "driver.h"
 #include "fuzz_support.h"
+#include "main_loop.h"
 #include "nightgen.h"
+#include "writer.h"
+#include "writers.h"
 
 namespace {
 

@@ -2,12 +2,13 @@
 // bytes of any value: it is read piece by piece and each piece is
 // classified, directives change the settings, entry lines are parsed into
 // their eight fields, named and checked as the main loop does; then the
-// prompts take their answers from the same bytes.
+// questions take their answers from the same bytes.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "driver.h"
+#include "runlist.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -25,7 +26,7 @@ void handleEntry(const std::string& piece, std::string& lastConverted) {
     FUZZ_CHECK(output.compare(0, output.size() - 3, entry.fileName, 0,
                               entry.fileName.size() - 3) == 0);
   }
-  if (!checkEntryCodes(entry)) return;
+  if (!checkEntryCodes(entry).isAccepted()) return;
   FUZZ_CHECK(!entry.dataTypeName.empty() && !entry.diaphragmName.empty() &&
              !entry.clumpName.empty());
   entry.filterName = filterNameFor(entry.filter);
@@ -61,12 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
   }
-  fuzz::MemoryFile answers(bytes);
-  try {
-    promptForSettings(settings, answers.get());
-    FUZZ_CHECK(settings.weatherSet && settings.seeingSet && settings.observerSet);
-  } catch (const FatalExit&) {
-    // The answers ran out before every setting was given.
+  // The answers, word by word, until every setting is given or they run out.
+  FieldScanner answers(bytes);
+  std::string word;
+  while (std::optional<msg::Question> question = nextQuestion(settings)) {
+    if (!answers.word(word)) break;
+    takeAnswer(*question, word, settings);
   }
+  FUZZ_CHECK(!nextQuestion(settings) || !answers.word(word));
   return 0;
 }

@@ -1,7 +1,8 @@
-// Private to obslib: the year of a broken-down time, shared by getmjdtm and
-// fitsdate.
-#ifndef OBSLIB_TM_YEAR_H
-#define OBSLIB_TM_YEAR_H
+// Private to obslib: what the calendar and the FITS texts share.
+#ifndef OBSLIB_DETAIL_H
+#define OBSLIB_DETAIL_H
+
+#include <limits>
 
 namespace obslib_detail {
 
@@ -16,6 +17,10 @@ constexpr int tmFullYear(int tmYear) {
                                 : tmYear + kTmYearBaseHigh;
 }
 
+// Characters of one printed int, digits and sign: text buffers sized by it
+// cannot overflow whatever int a field holds.
+constexpr int kIntChars = std::numeric_limits<int>::digits10 + 2;
+
 }  // namespace obslib_detail
 
-#endif  // OBSLIB_TM_YEAR_H
+#endif  // OBSLIB_DETAIL_H

@@ -1,0 +1,33 @@
+// What a check decided about a run-list entry. Checks print nothing: they
+// return their decision with its exact console text, and the main loop hands
+// it to the console owner (report.h), which prints, logs and ends the run.
+#ifndef DRIVER_OUTCOME_H
+#define DRIVER_OUTCOME_H
+
+#include <string>
+#include <utility>
+
+enum class Verdict {
+  Accepted,  // go on with the entry
+  Refused,   // the entry is skipped; the run goes on with the next line
+  Fatal,     // the run ends with exit status 1
+};
+
+struct Outcome {
+  Verdict verdict = Verdict::Accepted;
+  std::string text;       // console text, exact; may be empty when accepted
+  std::string logReason;  // error-log reason for the entry's file; empty: no line
+
+  bool isAccepted() const { return verdict == Verdict::Accepted; }
+
+  // Accepted, with a note to show (a mode line, a warning) and its log line.
+  static Outcome accepted(std::string text = {}, std::string logReason = {}) {
+    return {Verdict::Accepted, std::move(text), std::move(logReason)};
+  }
+  static Outcome refused(std::string text, std::string logReason) {
+    return {Verdict::Refused, std::move(text), std::move(logReason)};
+  }
+  static Outcome fatal(std::string text) { return {Verdict::Fatal, std::move(text), {}}; }
+};
+
+#endif  // DRIVER_OUTCOME_H

@@ -1,0 +1,44 @@
+#include "report.h"
+
+#include "files.h"
+#include "obslib.h"
+
+void Report::say(const std::string& text) {
+  if (!text.empty()) items_.push_back({text, {}, {}});
+}
+
+bool Report::take(const Outcome& outcome, const std::string& fileName) {
+  if (!outcome.text.empty() || !outcome.logReason.empty())
+    items_.push_back({outcome.text, outcome.logReason.empty() ? std::string() : fileName,
+                      outcome.logReason});
+  if (outcome.verdict == Verdict::Fatal) endsRun_ = true;
+  return outcome.isAccepted();
+}
+
+void Report::deliver() const {
+  for (const Item& item : items_) {
+    std::fputs(item.text.c_str(), stdout);
+    if (!item.logReason.empty()) errlist(item.logName.c_str(), item.logReason.c_str());
+  }
+  std::fflush(stdout);
+}
+
+void show(const std::string& text) { std::fputs(text.c_str(), stdout); }
+
+void showError(const std::string& text) { std::fputs(text.c_str(), stderr); }
+
+std::optional<std::string> ask(const std::string& prompt, std::FILE* answers) {
+  show(prompt);
+  std::fflush(stdout);
+  std::string word;
+  int c = std::getc(answers);
+  while (c != EOF && isBlank(static_cast<char>(c))) c = std::getc(answers);
+  while (c != EOF && !isBlank(static_cast<char>(c))) {
+    word.push_back(static_cast<char>(c));
+    c = std::getc(answers);
+  }
+  if (word.empty()) return std::nullopt;
+  return word;
+}
+
+bool finishOutput() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
