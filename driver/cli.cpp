@@ -7,6 +7,7 @@
 
 #include "main_loop.h"
 #include "messages.h"
+#include "pipeline.h"
 #include "report.h"
 
 #ifndef TARNFITS_VERSION
@@ -34,10 +35,16 @@ int finishStandardOutput(const DriverProfile& profile) {
   return 0;
 }
 
+// The number of entries in flight that a -j value gives: 1 to 8, else 0.
+int entriesInFlight(const char* text) {
+  if (std::strlen(text) != 1 || text[0] < '1' || text[0] > '0' + kMostEntriesInFlight) return 0;
+  return text[0] - '0';
+}
+
 }  // namespace
 
 int runMain(int argc, char** argv, const DriverProfile& profile) {
-  if (argc <= 1) return runDriver(profile, stdin);
+  if (argc <= 1) return runDriver(profile, stdin, defaultEntriesInFlight());
   const char* arg = argv[1];
   if (argc == 2 && isHelp(arg)) {
     show(msg::usage(profile.programName, profile.usageText));
@@ -47,9 +54,29 @@ int runMain(int argc, char** argv, const DriverProfile& profile) {
     show(msg::version(profile.programName, TARNFITS_VERSION));
     return finishStandardOutput(profile);
   }
-  // Name the first argument that is wrong: an unknown one, or the one after a
-  // valid option (each option stands alone).
-  if (isKnown(arg)) {
+  // -j N, -jN, --jobs N, --jobs=N
+  const char* number = nullptr;
+  int used = 2;
+  if (isOption(arg, "-j") || isOption(arg, "--jobs")) {
+    number = argc > 2 ? argv[2] : "";
+    used = 3;
+  } else if (std::strncmp(arg, "-j", 2) == 0 && arg[1] == 'j' && arg[2] != '\0' && arg[2] != '-') {
+    number = arg + 2;
+  } else if (std::strncmp(arg, "--jobs=", 7) == 0) {
+    number = arg + 7;
+  }
+  if (number) {
+    const int entries = entriesInFlight(number);
+    if (entries == 0) {
+      showError(msg::jobsInvalid(profile.programName, number));
+    } else if (argc > used) {
+      showError(msg::unexpectedArgument(profile.programName, argv[used]));
+    } else {
+      return runDriver(profile, stdin, entries);
+    }
+  } else if (isKnown(arg)) {
+    // Name the first argument that is wrong: an unknown one, or the one
+    // after a valid option (each option stands alone).
     showError(msg::unexpectedArgument(profile.programName, argv[2]));
   } else {
     showError(msg::unknownArgument(profile.programName, arg));

@@ -3,6 +3,7 @@
 // through the console owner (report.h).
 #include "main_loop.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,12 +13,14 @@
 #include "messages.h"
 #include "mid_exposure.h"
 #include "obslib.h"
+#include "pipeline.h"
 #include "report.h"
 #include "runlist.h"
 
 namespace {
 
 const char* const kRunListName = "tarnlist.dat";
+const char* const kErrorLogName = "tarnfits.log";
 
 bool endsWith(const std::string& text, const char* tail) {
   std::string t(tail);
@@ -42,43 +45,57 @@ bool answerQuestions(RunSettings& settings, std::FILE* answers) {
   return true;
 }
 
-// Handles one entry line into `report`; true when its output was written.
-// The input is opened and its header read once; the output stage takes the
-// samples from where the header ends.
-bool handleEntry(const DriverProfile& profile, const std::string& line,
-                 const RunSettings& settings, SampleBuffer& buffer, Report& report) {
+// Takes one entry line through its checks. Returns the entry ready for its
+// transfer, or its report alone (in job->report) when it was refused or
+// ended the run: then job->input is closed. The input is opened and its
+// header read once; the transfer takes the samples from where it ends.
+// Whatever depends on an earlier entry's output, or on the error log, waits
+// until every earlier entry is committed.
+std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::string& line,
+                                  const RunSettings& settings, Pipeline& pipeline) {
+  auto job = std::make_unique<Job>();
+  Report& report = job->report;
   ListEntry entry;
   const int fields = parseEntryLine(line, entry);
   entry.fileName = chartolower(entry.fileName.c_str());
   const std::string& name = entry.fileName;
+  job->inputName = name;
+  if (name == kErrorLogName || pipeline.writes(name) || pipeline.writes(chartoupper(name.c_str())))
+    pipeline.drain();
 
-  UniqueFd input = openInputLowerOrUpper(name);
-  if (!input) return report.take(msg::inputMissing(name), name);
-  if (fields < 8 || name.size() < 3) return report.take(msg::entryLineInvalid(name), name);
+  auto refused = [&job](const Outcome& outcome) {
+    job->report.take(outcome, job->inputName);
+    job->input.reset();
+    return std::move(job);
+  };
+  job->input = openInputLowerOrUpper(name);
+  if (!job->input) return refused(msg::inputMissing(name));
+  if (fields < 8 || name.size() < 3) return refused(msg::entryLineInvalid(name));
   // The output takes the input's name with "fit" for its last three letters:
   // for a name that already ends so, it would be the input itself.
-  if (endsWith(name, "fit")) return report.take(msg::outputWouldOverwriteInput(name), name);
+  if (endsWith(name, "fit")) return refused(msg::outputWouldOverwriteInput(name));
   entry.outputName = outputNameFor(name);
   report.say(msg::entryHeading(name, entry.outputName));
 
   CatalogueEntry target;
-  if (!report.take(lookUpObject(entry.objectName, target), name)) return false;
-  if (!report.take(checkEntryCodes(entry), name)) return false;
+  Outcome outcome = lookUpObject(entry.objectName, target);
+  if (outcome.isAccepted()) outcome = checkEntryCodes(entry);
+  if (!outcome.isAccepted()) return refused(outcome);
   entry.filterName = filterNameFor(entry.filter);
 
   ObservationRecord rec;
-  const std::string block = readFirstBlock(input.get());
-  if (!report.take(readCameraHeader(block, profile.andorRule, rec), name)) return false;
+  outcome = readCameraHeader(readFirstBlock(job->input.get()), profile.andorRule, rec);
+  if (!outcome.isAccepted()) return refused(outcome);
+  report.take(outcome, name);  // the mode line
   computeMidExposure(rec, target);
   report.say(msg::summaryLine(entry, target, rec));
 
-  OutputPlan plan;
-  if (!report.take(profile.composeOutput(entry, settings, target, rec, plan), name))
-    return false;
-  PendingOutput output;
-  if (!report.take(createOutput(entry.outputName, output), name)) return false;
-  const Transfer transfer = transferSamples(input.get(), plan, buffer, output);
-  return report.take(commitOutput(output, transfer, name), name);
+  outcome = profile.composeOutput(entry, settings, target, rec, job->plan);
+  if (!outcome.isAccepted()) return refused(outcome);
+  if (pipeline.writes(entry.outputName)) pipeline.drain();
+  outcome = createOutput(entry.outputName, job->output);
+  if (!outcome.isAccepted()) return refused(outcome);
+  return job;
 }
 
 int endRun(const std::string& text, int status) {
@@ -89,32 +106,45 @@ int endRun(const std::string& text, int status) {
 
 }  // namespace
 
-int runDriver(const DriverProfile& profile, std::FILE* answers) {
+int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight) {
   show(profile.bannerLine1);
   show(profile.bannerLine2);
   FilePtr list = openLowerOrUpper(kRunListName, "rt");
   if (!list) return endRun(msg::runListMissing(), 1);
 
-  SampleBuffer buffer(largestImagePixels());
+  Pipeline pipeline(entriesInFlight);
   RunSettings settings;
   std::string lastConverted, line;
   while (readListPiece(list.get(), line)) {
     switch (classifyLine(line, lastConverted)) {
       case LineKind::Ignored:
         break;
-      case LineKind::Directive:
-        show(applyDirective(line, settings));
-        break;
-      case LineKind::Entry: {
-        if (!answerQuestions(settings, answers)) return endRun(msg::answersEnded(), 1);
+      case LineKind::Directive: {
         Report report;
-        const bool converted = handleEntry(profile, line, settings, buffer, report);
-        report.deliver();
-        if (report.endsRun()) return endRun({}, 1);
-        if (converted) lastConverted = line;
+        report.say(applyDirective(line, settings));
+        if (!pipeline.queue(std::move(report))) return endRun({}, 1);
+        break;
+      }
+      case LineKind::Entry: {
+        // The questions come before any entry is in flight.
+        if (nextQuestion(settings) && !pipeline.drain()) return endRun({}, 1);
+        if (!answerQuestions(settings, answers)) return endRun(msg::answersEnded(), 1);
+        std::unique_ptr<Job> job = prepareEntry(profile, line, settings, pipeline);
+        bool going = true;
+        if (job->input) {
+          // From here the entry either converts or ends the run.
+          lastConverted = line;
+          going = pipeline.queue(std::move(job));
+        } else {
+          going = pipeline.queue(std::move(job->report));
+        }
+        if (!going) return endRun({}, 1);
         break;
       }
     }
   }
-  return endRun(msg::finished(), 0);
+  Report closing;
+  closing.say(msg::finished());
+  if (!pipeline.queue(std::move(closing)) || !pipeline.drain()) return endRun({}, 1);
+  return endRun({}, 0);
 }

@@ -26,10 +26,13 @@ struct DriverProfile {
 };
 
 // Runs a whole night in the current folder: banner, run list, entries,
-// "---- FINISHED ----". Prompts read from `answers`. Returns the exit status.
-int runDriver(const DriverProfile& profile, std::FILE* answers);
+// "---- FINISHED ----". Prompts read from `answers`. Up to `entriesInFlight`
+// entries move their samples at once; everything shows as if one did.
+// Returns the exit status.
+int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight = 1);
 
-// The programs' main: without arguments runs the night (runDriver on standard
+// The programs' main: without arguments, or with "-j N" / "--jobs N" alone
+// (N entries in flight, 1 to 8), runs the night (runDriver on standard
 // input); "--help"/"-h" and "--version" print and give 0 (1 when standard
 // output cannot be written); anything else names the wrong argument, prints
 // the usage on standard error and gives 2 without touching a file.

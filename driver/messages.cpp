@@ -131,11 +131,11 @@ Outcome inputShort(const std::string& fileName) {
 // What every program shares after its own paragraph: the files of the night
 // folder, the questions and the exit statuses.
 std::string usage(const char* programName, const char* programText) {
-  return formatted("Usage: %s\n       %s -h | --help\n       %s --version\n\n", programName,
-                   programName, programName) +
+  return formatted("Usage: %s [-j N | --jobs N]\n       %s -h | --help\n       %s --version\n\n",
+                   programName, programName, programName) +
          programText +
          "\n"
-         "Run it without arguments in the night's folder. There it reads\n"
+         "Run it in the night's folder. There it reads\n"
          "  tarnlist.dat   the run list (or TARNLIST.DAT): \"# WEATHER\", \"# SEEING\"\n"
          "                 and \"# OBSERVER\" lines, then one line per camera file:\n"
          "                 FILE OBJECT TYPE HWP DIAPHRAGM SLIT CLUMP FILTER\n"
@@ -150,6 +150,12 @@ std::string usage(const char* programName, const char* programText) {
          "                 read short\n"
          "The weather, seeing and observer that the run list does not set are asked\n"
          "on the terminal (the answers may also come from standard input).\n"
+         "\n"
+         "  -j, --jobs N   entries in flight, 1 to 8: while one file's samples are\n"
+         "                 written, the next entry is read. Default: 2, or 1 on a\n"
+         "                 single CPU. Use 1 for a spinning disk or a network\n"
+         "                 folder, and when several nights run side by side. The\n"
+         "                 console, the log and every output are the same for any N.\n"
          "\n"
          "Exit status:\n"
          "  0  the run ended with \"---- FINISHED ----\"\n"
@@ -166,6 +172,10 @@ std::string unknownArgument(const char* programName, const char* argument) {
 }
 std::string unexpectedArgument(const char* programName, const char* argument) {
   return formatted("%s: unexpected argument '%s'\n\n", programName, argument);
+}
+std::string jobsInvalid(const char* programName, const char* value) {
+  return formatted("%s: -j and --jobs take a number of entries in flight from 1 to 8, not '%s'\n\n",
+                   programName, value);
 }
 std::string standardOutputUnwritable(const char* programName) {
   return formatted("%s: cannot write to standard output\n", programName);

@@ -51,6 +51,7 @@ std::string version(const char* programName, const char* versionText);
 std::string unknownArgument(const char* programName, const char* argument);
 std::string unexpectedArgument(const char* programName, const char* argument);
 std::string standardOutputUnwritable(const char* programName);
+std::string jobsInvalid(const char* programName, const char* value);
 
 }  // namespace msg
 

@@ -76,8 +76,9 @@ SampleBuffer::SampleBuffer(long long largestImagePixels)
     : headerRoom_(kHeaderRoom),
       sampleRoom_(static_cast<std::size_t>(largestImagePixels) * kWidestSampleBytes +
                   kBlockLength),
-      // Not value-initialised: a page is touched only when an image needs it.
-      bytes_(new unsigned char[headerRoom_ + sampleRoom_]) {}
+      // Touched all at once: the memory of a night is the same whichever
+      // images it holds, in whichever order.
+      bytes_(new unsigned char[headerRoom_ + sampleRoom_]()) {}
 
 unsigned char* SampleBuffer::samplesFor(const OutputPlan& plan) {
   const std::size_t header = plan.header.size();
@@ -87,7 +88,7 @@ unsigned char* SampleBuffer::samplesFor(const OutputPlan& plan) {
   if (header > headerRoom_ || samples > sampleRoom_) {
     headerRoom_ = std::max(headerRoom_, header);
     sampleRoom_ = std::max(sampleRoom_, samples);
-    bytes_.reset(new unsigned char[headerRoom_ + sampleRoom_]);
+    bytes_.reset(new unsigned char[headerRoom_ + sampleRoom_]());
   }
   return bytes_.get() + headerRoom_;
 }

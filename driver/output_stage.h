@@ -40,8 +40,7 @@ struct OutputPlan {
 
 // The memory one image moves through: room for the largest header, the
 // largest image of the camera set-ups in 4-byte samples, and the zero fill.
-// Made once and used for every entry; only the part an image needs is ever
-// touched.
+// Made once and used for every entry.
 class SampleBuffer {
  public:
   explicit SampleBuffer(long long largestImagePixels);

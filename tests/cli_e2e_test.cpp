@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -128,13 +129,14 @@ TEST(CommandLine, HelpAndShortHelpPrintTheUsageOnStandardOutput) {
 
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.out.rfind("Usage: " + name + "\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("Usage: " + name + " [-j N | --jobs N]\n", 0), 0u) << help.out;
     // What the program does, the files it reads and writes, the statuses.
     for (const std::string& words :
          {std::string(program.ownWords), std::string("tarnlist.dat"),
           std::string("object.lst"), std::string("tarnfits.log"),
           std::string("\"fit\""), std::string("Exit status"),
           std::string("  0  "), std::string("  1  "), std::string("  2  "),
+          std::string("-j, --jobs N   entries in flight, 1 to 8"),
           "Manual: man " + name + "\n"}) {
       EXPECT_NE(help.out.find(words), std::string::npos) << "missing: " << words;
     }
@@ -191,6 +193,11 @@ const WrongCommandLine kWrongCommandLines[] = {
     {{"-h", "-h"}, "unexpected argument '-h'"},
     {{"--version", "--help"}, "unexpected argument '--help'"},
     {{"--version", "tarnlist.dat", "object.lst"}, "unexpected argument 'tarnlist.dat'"},
+    {{"-j"}, "-j and --jobs take a number of entries in flight from 1 to 8, not ''"},
+    {{"--jobs", "0"}, "-j and --jobs take a number of entries in flight from 1 to 8, not '0'"},
+    {{"-j9"}, "-j and --jobs take a number of entries in flight from 1 to 8, not '9'"},
+    {{"--jobs=12"}, "-j and --jobs take a number of entries in flight from 1 to 8, not '12'"},
+    {{"-j", "2", "x"}, "unexpected argument 'x'"},
 };
 
 TEST(CommandLine, AnyOtherCommandLinePrintsTheUsageOnStandardErrorAndTouchesNothing) {
@@ -220,13 +227,18 @@ TEST(CommandLine, WithoutArgumentsTheNightRunsInTheSameFolder) {
     SCOPED_TRACE(program.name);
     e2e::ScopedTempDir night;
     writeNight(night);
-    const e2e::RunResult result = run(program, night.path(), {});
-    EXPECT_EQ(result.exitStatus, 0);
-    const std::string tail = "Cannot open. (ob0001.fts)  Skipped\n---- FINISHED ----\n";
-    ASSERT_GE(result.out.size(), tail.size()) << result.out;
-    EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);
-    EXPECT_EQ(e2e::readFile(night.file("tarnfits.log")),
-              "cannot open 'ob0001.fts'  (open)\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"-j", "1"}, {"-j8"}, {"--jobs", "3"}, {"--jobs=2"}}) {
+      SCOPED_TRACE(describe(args));
+      std::remove(night.file("tarnfits.log").c_str());
+      const e2e::RunResult result = run(program, night.path(), args);
+      EXPECT_EQ(result.exitStatus, 0);
+      const std::string tail = "Cannot open. (ob0001.fts)  Skipped\n---- FINISHED ----\n";
+      ASSERT_GE(result.out.size(), tail.size()) << result.out;
+      EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);
+      EXPECT_EQ(e2e::readFile(night.file("tarnfits.log")),
+                "cannot open 'ob0001.fts'  (open)\n");
+    }
   }
 }
 

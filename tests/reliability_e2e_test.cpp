@@ -254,21 +254,27 @@ bool endsWith(const std::string& text, const std::string& tail) {
 class Background {
  public:
   Background(const std::string& exe, const std::string& dir, bool pipeInput,
-             const std::string& outputPath = "/dev/null") {
+             const std::string& outputPath = "/dev/null",
+             const std::vector<std::string>& args = {}) {
     int pipeFds[2] = {-1, -1};
     if (pipeInput && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
     const int in = pipeInput ? pipeFds[0] : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (in < 0 || out < 0) throw std::runtime_error("cannot open the program's files");
-    std::string exeCopy = exe;
-    char* argv[] = {exeCopy.data(), nullptr};
+    std::vector<std::string> words = {exe};
+    words.insert(words.end(), args.begin(), args.end());
+    const char* jobs = std::getenv("TARNFITS_TEST_JOBS");
+    if (args.empty() && jobs != nullptr && *jobs != '\0') words.insert(words.end(), {"-j", jobs});
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     std::fflush(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0 ||
           ::chdir(dir.c_str()) != 0)
         ::_exit(127);
-      ::execv(exe.c_str(), argv);
+      ::execv(exe.c_str(), argv.data());
       ::_exit(127);
     }
     ::close(in);
@@ -666,6 +672,86 @@ TEST(FoldersInTheWay, ALinkIsReplacedAndAReadOnlyFolderStops) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, throughSummaryOf(good.out, "first.fts") + "Cannot open. (first.fit)\n");
     EXPECT_EQ(e2e::readFile(readOnly.path() + "/first.fit"), "an older output\n");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Entries in flight
+
+// Runs the program with N entries in flight, after the shell commands
+// `limits`.
+e2e::RunResult runInFlight(const Program& p, const std::string& dir, int entries,
+                           const std::string& limits = ":") {
+  return e2e::runProgram("/bin/sh", dir, "",
+                         {"-c", limits + "; exec \"$0\" -j " + std::to_string(entries), p.exe},
+                         120);
+}
+
+// Console, error log and every file, DATE masked, of a night run with one
+// entry in flight and with several: the same to the byte, in run-list order.
+// The night mixes refusals, a directive's warning, a short input and large
+// files, and ends at an output name taken by a folder, with a later entry
+// already read.
+TEST(InFlight, EverythingAppearsInRunListOrder) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const std::vector<Camera> cameras = {{"a1.fts", p.andorKind, 1},
+                                         {"a2.fts", p.andorKind, 2, 100000},
+                                         {"s1.fts", Kind::S5, 3},
+                                         {"t1.fts", Kind::T5, 4},
+                                         {"x.fts", Kind::S5, 5},
+                                         {"a3.fts", p.andorKind, 6}};
+    const std::string list = std::string(kDirectives) + "a1.fts M42 1 0.0 1 0.20 1 R\n" +
+                             "gone.fts M42 1 0.0 1 0.20 1 R\n" + "a2.fts Vega 1 0.0 1 0.20 1 R\n" +
+                             "a2.fts M1 1 0.0 1 0.20 1 R\n# WEATHER\n" +
+                             "s1.fts M42 7 0.0 1 0.20 1 R\ns1.fts M42 1 0.0 1 0.20 1 R\n" +
+                             "t1.fts M42 1 0.0 1 0.20 1 R\nx.fts M42 1 0.0 1 0.20 1 R\n" +
+                             "a3.fts M42 1 0.0 1 0.20 1 R\n";
+    std::map<std::string, std::string> files[3];
+    std::string consoles[3];
+    for (int entries : {1, 2, 8}) {
+      e2e::ScopedTempDir dir;
+      writeNight(dir, cameras, list);
+      fs::create_directory(dir.file("x.fit"));
+      const e2e::RunResult r = runInFlight(p, dir.path(), entries);
+      EXPECT_EQ(r.exitStatus, 1) << r.out;
+      EXPECT_TRUE(endsWith(r.out, "Cannot open. (x.fit)\n")) << r.out;
+      const int at = entries == 1 ? 0 : entries == 2 ? 1 : 2;
+      consoles[at] = r.out + r.err;
+      for (const auto& item : fs::directory_iterator(dir.path()))
+        if (isRegularFile(item.path().string()))
+          files[at][item.path().filename().string()] = outputOf(p, item.path().string());
+    }
+    for (int at : {1, 2}) {
+      EXPECT_EQ(consoles[at], consoles[0]);
+      EXPECT_EQ(files[at].size(), files[0].size());
+      for (const auto& [name, bytes] : files[0])
+        EXPECT_TRUE(files[at].count(name) && files[at][name] == bytes) << name << " differs";
+    }
+    EXPECT_EQ(files[0].count("a3.fit"), 0u);
+  }
+}
+
+// A write that fails at an entry while the next one is in flight ends the
+// run there: nothing of the next entry shows, is logged or stays.
+TEST(InFlight, AFailedWriteHidesTheEntryAlreadyInFlight) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const std::vector<Camera> cameras = {
+        {"first.fts", Kind::S5, 1}, {"big.fts", p.andorKind, 2}, {"next.fts", Kind::S5, 3, 9000}};
+    const std::string list = std::string(kDirectives) + "first.fts M42 1 0.0 1 0.20 1 R\n" +
+                             "big.fts M42 1 0.0 1 0.20 1 R\nnext.fts M42 1 0.0 1 0.20 1 R\n";
+    e2e::ScopedTempDir alone, inFlight;
+    writeNight(alone, cameras, list);
+    writeNight(inFlight, cameras, list);
+    const e2e::RunResult one = runInFlight(p, alone.path(), 1, kFileSizeLimit);
+    const e2e::RunResult two = runInFlight(p, inFlight.path(), 2, kFileSizeLimit);
+    EXPECT_EQ(two.exitStatus, 1);
+    EXPECT_TRUE(endsWith(two.out, "Cannot write. (big.fit)\n")) << two.out;
+    EXPECT_EQ(two.out, one.out);
+    EXPECT_EQ(logOf(inFlight.path()), logOf(alone.path()));
+    EXPECT_FALSE(nameExists(inFlight.file("next.fit")));
+    EXPECT_EQ(temporariesIn(inFlight.path()), std::vector<std::string>{});
   }
 }
 
@@ -1126,7 +1212,8 @@ long nightPeakResidentKiB(const Program& p, int frames) {
   for (int i = 3; i < frames; ++i)
     fs::create_hard_link(dir.file("f" + std::to_string(i % 3) + ".fts"),
                          dir.file("f" + std::to_string(i) + ".fts"));
-  Background program(p.exe, dir.path(), false);
+  // Two entries in flight, the default on a machine of two CPUs or more.
+  Background program(p.exe, dir.path(), false, "/dev/null", {"-j", "2"});
   struct rusage usage;
   const int status = program.wait(&usage);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
