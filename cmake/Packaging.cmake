@@ -1,5 +1,6 @@
 # Installation and the Debian package: the three programs go to bin/, their
-# manual pages to share/man/man1/. Nothing else is installed (no sample-night
+# manual pages to share/man/man1/, the pages of docs/ to share/doc/tarnfits/
+# (the manual pages point there). Nothing else is installed (no sample-night
 # generator, no tests).
 #
 #   cmake --build build
@@ -38,6 +39,10 @@ else()
        OUTPUT_VARIABLE plain_pages)
   install(FILES ${plain_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
+
+# The user guide and its neighbour pages, as they stand in docs/.
+file(GLOB TARNFITS_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*)
+install(FILES ${TARNFITS_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The Debian package.
 set(TARNFITS_PACKAGE_MAINTAINER "Observatory software team <observatory@localhost>"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks what an observer installs: the three manual pages format without a
-# single groff warning, the Debian package built from the build tree holds
-# the three programs and their pages and runs from a scratch root, and
-# `cmake --install` puts exactly the programs and the pages in place.
+# single groff warning and point to the user guide, the Debian package built
+# from the build tree holds the three programs, their pages and the pages of
+# docs/ and runs from a scratch root, and `cmake --install` puts exactly
+# those in place.
 #
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR VERSION [CMAKE [CPACK]]
 # The build tree must be built (cmake --build BUILD_DIR) before.
@@ -19,6 +20,8 @@ cmake_exe=${4:-cmake}
 cpack_exe=${5:-cpack}
 
 programs=(tarnfits tarnfits4 tarnfits4s)
+docdir=share/doc/tarnfits
+docs=$(cd "$source_dir/docs" && find . -maxdepth 1 -type f | sed 's|^\./||' | sort)
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -87,6 +90,7 @@ for program in "${programs[@]}"; do
   grep -q "^NAME" <<<"$rendered" || fail "man -l $page shows no NAME section"
   grep -Eq "^ *$program +- " <<<"$rendered" ||
     fail "man -l $page does not name $program in its NAME line"
+  grep -qF "/usr/$docdir/user-guide.md" <<<"$rendered" || fail "$page does not point to the user guide"
 done
 
 # 2. The Debian package, built by cpack from the build tree.
@@ -111,10 +115,13 @@ else
     grep -Eqx "\./usr/share/man/man1/$program\.1(\.gz)?" <<<"$contents" ||
       fail "package lacks ./usr/share/man/man1/$program.1(.gz)"
   done
-  # Files only: the three programs and the three pages, nothing else.
+  for doc in $docs; do
+    grep -qxF "./usr/$docdir/$doc" <<<"$contents" || fail "package lacks ./usr/$docdir/$doc"
+  done
+  # Files only: the three programs, the three pages and the docs, nothing else.
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-  [ "$(wc -l <<<"$files")" -eq 6 ] ||
-    fail "package holds other files than the programs and pages:"$'\n'"$files"
+  [ "$(wc -l <<<"$files")" -eq $((6 + $(wc -w <<<"$docs"))) ] ||
+    fail "package holds other files than the programs, pages and docs:"$'\n'"$files"
 
   field() { dpkg-deb -f "$deb" "$1"; }
   [ "$(field Package)" = tarnfits ] || fail "Package is '$(field Package)'"
@@ -146,16 +153,19 @@ else
   done
 fi
 
-# 3. cmake --install into a scratch prefix: exactly the programs and pages.
+# 3. cmake --install into a scratch prefix: exactly the programs, pages and docs.
 prefix=$scratch/prefix
 "$cmake_exe" --install "$build_dir" --prefix "$prefix" >"$scratch/install.log" 2>&1 || {
   cat "$scratch/install.log" >&2
   fail "cmake --install failed"
 }
-expected=$(for program in "${programs[@]}"; do
-  echo "bin/$program"
-  echo "share/man/man1/$program.1"
-done | sort)
+expected=$({
+  for program in "${programs[@]}"; do
+    echo "bin/$program"
+    echo "share/man/man1/$program.1"
+  done
+  for doc in $docs; do echo "$docdir/$doc"; done
+} | sort)
 installed=$(cd "$prefix" 2>/dev/null && find . -type f | sed 's|^\./||; s|\.gz$||' | sort)
 [ "$installed" = "$expected" ] ||
   fail "cmake --install put in place:"$'\n'"$installed"$'\n'"expected:"$'\n'"$expected"
