@@ -58,7 +58,7 @@ std::string FrameReader::read(const std::string& name, Frame& frame) {
   FitsPtr file(opened);
   if (status != 0) {
     fits_clear_errmsg();
-    return skipped("Not a FITS file.", name);
+    return skipped(status == FILE_NOT_OPENED ? "Cannot open." : "Not a FITS file.", name);
   }
   int bitpix = 0, naxis = 0;
   long naxes[2] = {0, 0};

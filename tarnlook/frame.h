@@ -26,8 +26,15 @@ class FrameReader {
  public:
   // Reads the primary array of the file `name` (taken literally: no
   // CFITSIO file-name syntax). On success fills `frame` and returns an
-  // empty text; otherwise returns the console note for the file, for
-  // example "Not a 2-D image (NAXIS = 3). (cube.fit)  Skipped".
+  // empty text; otherwise returns the console note for the file:
+  //   "Cannot open. (name)  Skipped"           missing or unreadable file
+  //   "Not a FITS file. (name)  Skipped"
+  //   "Not a FITS image. (name)  Skipped"      header unreadable as an image
+  //   "Not a 2-D image (NAXIS = n). (name)  Skipped"
+  //   "Empty image. (name)  Skipped"           an axis of length 0
+  //   "Image rows too long. (name)  Skipped"   NAXIS1 over 2^24
+  //   "Cannot read the pixels. (name)  Skipped"  truncated data
+  //   "No defined pixel. (name)  Skipped"      every pixel NaN or BLANK
   std::string read(const std::string& name, Frame& frame);
 
  private:

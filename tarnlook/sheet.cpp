@@ -110,7 +110,7 @@ std::string replaceFile(const std::string& path, const void* bytes, std::size_t 
   }
   if (error.empty() && !fd.close()) error = systemError("cannot write", temporary);
   if (error.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = systemError("cannot rename to " + path + ":", temporary);
+    error = systemError("cannot rename " + temporary + " to", path);
   }
   if (!error.empty()) std::remove(temporary.c_str());
   return error;
