@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks what an observer installs: the three manual pages format without a
+# Checks what an observer installs: the four manual pages format without a
 # single groff warning, the Debian package built from the build tree holds
-# the three programs and their pages and runs from a scratch root, and
-# `cmake --install` puts exactly the programs and the pages in place.
+# the four programs and their pages, depends on the libraries tarnlook
+# links and runs from a scratch root, and `cmake --install` puts exactly
+# the programs and the pages in place.
 #
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR VERSION [CMAKE [CPACK]]
 # The build tree must be built (cmake --build BUILD_DIR) before.
@@ -18,7 +19,7 @@ version=$3
 cmake_exe=${4:-cmake}
 cpack_exe=${5:-cpack}
 
-programs=(tarnfits tarnfits4 tarnfits4s)
+programs=(tarnfits tarnfits4 tarnfits4s tarnlook)
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -111,9 +112,9 @@ else
     grep -Eqx "\./usr/share/man/man1/$program\.1(\.gz)?" <<<"$contents" ||
       fail "package lacks ./usr/share/man/man1/$program.1(.gz)"
   done
-  # Files only: the three programs and the three pages, nothing else.
+  # Files only: the programs and their pages, nothing else.
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-  [ "$(wc -l <<<"$files")" -eq 6 ] ||
+  [ "$(wc -l <<<"$files")" -eq $((2 * ${#programs[@]})) ] ||
     fail "package holds other files than the programs and pages:"$'\n'"$files"
 
   field() { dpkg-deb -f "$deb" "$1"; }
@@ -122,8 +123,10 @@ else
   [ "$(field Section)" = science ] || fail "Section is '$(field Section)'"
   [[ $(field Maintainer) == *"<"*"@"*">" ]] ||
     fail "Maintainer '$(field Maintainer)' is not 'Name <address>'"
-  [[ $(field Depends) == *libc6* ]] ||
-    fail "Depends '$(field Depends)' does not name libc6"
+  for library in libc6 libcfitsio libgd; do
+    [[ $(field Depends) == *"$library"* ]] ||
+      fail "Depends '$(field Depends)' does not name $library"
+  done
   [ -n "$(field Description)" ] || fail "the package has no Description"
 
   # Unpacked into a scratch root, the programs run from there and the pages
