@@ -30,8 +30,8 @@ SheetLayout layOutSheet(const std::vector<ThumbnailSize>& sizes, int lineHeight)
   return sheet;
 }
 
-std::string sheetName(int index, int count) {
-  if (count <= 1) return "tarnlook.png";
+std::string sheetName(int index, bool numbered) {
+  if (!numbered) return "tarnlook.png";
   return "tarnlook-" + std::to_string(index) + ".png";
 }
 

@@ -37,9 +37,9 @@ struct SheetLayout {
 // 1 <= n <= 48.
 SheetLayout layOutSheet(const std::vector<ThumbnailSize>& sizes, int lineHeight);
 
-// The file name of sheet `index` (from 1) of `count` sheets: "tarnlook.png"
-// when there is one, else "tarnlook-1.png", "tarnlook-2.png", ...
-std::string sheetName(int index, int count);
+// The file name of sheet `index` (from 1): "tarnlook.png" for the only
+// sheet of a run, else (numbered) "tarnlook-1.png", "tarnlook-2.png", ...
+std::string sheetName(int index, bool numbered);
 
 }  // namespace tarnlook
 

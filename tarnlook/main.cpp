@@ -92,7 +92,8 @@ class SheetWriter {
   // Takes a frame; false when an earlier full sheet could not be written.
   bool add(tarnlook::Frame&& frame) {
     if (pending_.size() == static_cast<std::size_t>(tarnlook::kFramesPerSheet)) {
-      if (!flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, 2))) return false;
+      // Another frame after a full sheet: the sheets are numbered.
+      if (!flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, true))) return false;
     }
     pending_.push_back(std::move(frame));
     return true;
@@ -101,8 +102,7 @@ class SheetWriter {
   // Writes what is left; false on failure.
   bool finish() {
     if (pending_.empty()) return true;
-    const int index = static_cast<int>(written_.size()) + 1;
-    return flush(tarnlook::sheetName(index, written_.empty() ? 1 : index));
+    return flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, !written_.empty()));
   }
 
   // "Picture: tarnlook.png (12 frames)", or every sheet after "Pictures:".

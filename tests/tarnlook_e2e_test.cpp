@@ -42,12 +42,14 @@ struct ImageDeleter {
 };
 using ImagePtr = std::unique_ptr<gdImage, ImageDeleter>;
 
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
 ImagePtr readPng(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return nullptr;
-  ImagePtr image(gdImageCreateFromPng(f));
-  std::fclose(f);
-  return image;
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+  if (!f) return nullptr;
+  return ImagePtr(gdImageCreateFromPng(f.get()));
 }
 
 int greyAt(gdImage* image, int x, int y) { return gdImageRed(image, gdImageGetPixel(image, x, y)); }
