@@ -1,4 +1,4 @@
-# Installation and the Debian package: the three programs go to bin/, their
+# Installation and the Debian package: the four programs go to bin/, their
 # manual pages to share/man/man1/, the pages of docs/ to share/doc/tarnfits/
 # (the manual pages point there). Nothing else is installed (no sample-night
 # generator, no tests).
@@ -12,12 +12,12 @@ include(GNUInstallDirs)
 # (so cpack in the tests never starts a build).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
-install(TARGETS tarnfits tarnfits4 tarnfits4s
+install(TARGETS tarnfits tarnfits4 tarnfits4s tarnlook
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Manual pages are installed compressed, as Debian keeps them; gzip -n leaves
 # the file name and time out, so the same page always gives the same bytes.
-set(TARNFITS_MAN_PAGES tarnfits.1 tarnfits4.1 tarnfits4s.1)
+set(TARNFITS_MAN_PAGES tarnfits.1 tarnfits4.1 tarnfits4s.1 tarnlook.1)
 find_program(TARNFITS_GZIP gzip)
 if(TARNFITS_GZIP)
   set(compressed_pages)
@@ -73,20 +73,25 @@ mid-exposure UT, Julian day, sidereal time, zenith distance, airmass,
 observing conditions).
 
 tarnfits4 rewrites 32-bit Andor DV440 files as 16-bit files; tarnfits4s
-rewrites 16-bit Andor DV440 files for unsigned samples.")
+rewrites 16-bit Andor DV440 files for unsigned samples.
 
-# The programs need only the C library (the C++ run-time is linked into them
-# unless TARNFITS_STATIC_CXX_RUNTIME is off). dpkg-shlibdeps (Debian package
-# dpkg-dev) computes the exact versions; without it the package names them
-# without versions.
+tarnlook draws a contact sheet of the night's FITS frames as one PNG
+picture: a thumbnail per frame, stretched between its zscale limits and
+labelled from its header.")
+
+# The converters need only the C library (the C++ run-time is linked into
+# them unless TARNFITS_STATIC_CXX_RUNTIME is off); tarnlook also needs the
+# CFITSIO and libgd run-time libraries. dpkg-shlibdeps (Debian package
+# dpkg-dev) computes the packages and their versions; without it the
+# package names Debian 12's packages without versions.
 find_program(TARNFITS_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TARNFITS_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   if(TARNFITS_STATIC_CXX_RUNTIME)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libcfitsio10, libgd3")
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3")
   endif()
 endif()
 

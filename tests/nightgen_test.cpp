@@ -2,6 +2,7 @@
 // position where the camera header reader looks for it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -282,6 +283,50 @@ TEST(NightgenFile, SampleEncodingFollowsTheKind) {
   EXPECT_LT(nonZero, n / 50);
 }
 
+// The scenes look like the frames of a night: levels from the generator's
+// own figures (bias 600 ADU, flat 24000 ADU at the centre, sky 80 + 4 ADU
+// per second), each with generous room for the noise.
+TEST(NightgenScene, FramesLookLikeANight) {
+  struct Stats {
+    unsigned median, max, hot;  // hot: values of twice the median or more
+  };
+  const auto statsOf = [](const std::vector<std::uint16_t>& values) {
+    std::vector<std::uint16_t> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    Stats s{sorted[sorted.size() / 2], sorted.back(), 0};
+    for (std::uint16_t v : values) s.hot += v >= 2 * s.median;
+    return s;
+  };
+  CameraSpec camera = makeCamera(Kind::T5);
+  const long long n = nightgen::pixelCountOf(Kind::T5);
+  const struct {
+    nightgen::Scene scene;
+    double exposure;
+    unsigned medianLow, medianHigh;
+  } cases[] = {{nightgen::Scene::Bias, 0.0, 595, 605},
+               {nightgen::Scene::Dark, 300.0, 605, 625},
+               {nightgen::Scene::Flat, 5.0, 20000, 25000},
+               {nightgen::Scene::Sky, 60.0, 900, 940}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(nightgen::sceneName(c.scene));
+    camera.scene = c.scene;
+    camera.exposureSeconds = c.exposure;
+    const auto values = nightgen::physicalValues(camera, 3, 0, n);
+    const Stats s = statsOf(values);
+    EXPECT_GE(s.median, c.medianLow);
+    EXPECT_LE(s.median, c.medianHigh);
+    // Only the sky has stars (one saturated); only sky and dark hot pixels.
+    EXPECT_EQ(s.max == 65535, c.scene == nightgen::Scene::Sky);
+    EXPECT_EQ(s.hot > 20, c.scene == nightgen::Scene::Sky || c.scene == nightgen::Scene::Dark);
+    // Any piece is the same piece of the whole.
+    EXPECT_EQ(nightgen::physicalValues(camera, 3, 509123, 4000),
+              std::vector<std::uint16_t>(values.begin() + 509123, values.begin() + 513123));
+  }
+  camera.scene = nightgen::Scene::Pattern;
+  const auto pattern = nightgen::physicalValues(camera, 3, 100, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(pattern[i], nightgen::physicalValue(3, 100 + i));
+}
+
 TEST(NightgenNight, FoldersCatalogueAndRunListsAreConsistent) {
   e2e::ScopedTempDir dir;
   nightgen::NightOptions options;
@@ -341,6 +386,17 @@ TEST(NightgenNight, FoldersCatalogueAndRunListsAreConsistent) {
     // an0001-an0003 and an9001 (unknown readout time); a32_/a16_0001-0003.
     EXPECT_EQ(andor.size(), std::string(folder) == nightgen::kConverterFolder ? 4u : 3u);
   }
+
+  // The calibration frames of the converter's folder show their scene: the
+  // flat's first samples lie far above the bias level of the bias and dark.
+  const auto firstValue = [&](const char* name) {
+    const std::string bytes = e2e::readFile(dir.path() + "/tarnfits/" + name);
+    return ((static_cast<unsigned char>(bytes[2880]) << 8 |
+             static_cast<unsigned char>(bytes[2881])) ^ 0x8000);
+  };
+  EXPECT_GT(firstValue("s5_0001.fts"), 10000);  // FLAT
+  EXPECT_LT(firstValue("t5_0001.fts"), 700);    // BIAS
+  EXPECT_LT(firstValue("t5_0005.fts"), 800);    // DARK
 
   // The editors' Andor files carry their own sample formats.
   const std::string a32 = e2e::readFile(dir.path() + "/tarnfits4/a32_0001.fts");

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Checks what an observer installs: the three manual pages format without a
+# Checks what an observer installs: the four manual pages format without a
 # single groff warning and point to the user guide, the Debian package built
-# from the build tree holds the three programs, their pages and the pages of
-# docs/ and runs from a scratch root, and `cmake --install` puts exactly
-# those in place.
+# from the build tree holds the four programs, their pages and the pages of
+# docs/, depends on the libraries tarnlook links and runs from a scratch
+# root, and `cmake --install` puts exactly those in place.
 #
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR VERSION [CMAKE [CPACK]]
 # The build tree must be built (cmake --build BUILD_DIR) before.
@@ -19,7 +19,7 @@ version=$3
 cmake_exe=${4:-cmake}
 cpack_exe=${5:-cpack}
 
-programs=(tarnfits tarnfits4 tarnfits4s)
+programs=(tarnfits tarnfits4 tarnfits4s tarnlook)
 docdir=share/doc/tarnfits
 docs=$(cd "$source_dir/docs" && find . -maxdepth 1 -type f | sed 's|^\./||' | sort)
 failures=0
@@ -118,9 +118,9 @@ else
   for doc in $docs; do
     grep -qxF "./usr/$docdir/$doc" <<<"$contents" || fail "package lacks ./usr/$docdir/$doc"
   done
-  # Files only: the three programs, the three pages and the docs, nothing else.
+  # Files only: the programs, their pages and the docs, nothing else.
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-  [ "$(wc -l <<<"$files")" -eq $((6 + $(wc -w <<<"$docs"))) ] ||
+  [ "$(wc -l <<<"$files")" -eq $((2 * ${#programs[@]} + $(wc -w <<<"$docs"))) ] ||
     fail "package holds other files than the programs, pages and docs:"$'\n'"$files"
 
   field() { dpkg-deb -f "$deb" "$1"; }
@@ -129,8 +129,10 @@ else
   [ "$(field Section)" = science ] || fail "Section is '$(field Section)'"
   [[ $(field Maintainer) == *"<"*"@"*">" ]] ||
     fail "Maintainer '$(field Maintainer)' is not 'Name <address>'"
-  [[ $(field Depends) == *libc6* ]] ||
-    fail "Depends '$(field Depends)' does not name libc6"
+  for library in libc6 libcfitsio libgd; do
+    [[ $(field Depends) == *"$library"* ]] ||
+      fail "Depends '$(field Depends)' does not name $library"
+  done
   [ -n "$(field Description)" ] || fail "the package has no Description"
 
   # Unpacked into a scratch root, the programs run from there and the pages

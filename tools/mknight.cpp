@@ -18,8 +18,9 @@ const char kUsage[] =
     "               [--date YYYY-MM-DDThh:mm:ss] [--exposure SEC]\n"
     "               [--binning B1 B2] [--temp DEGC] [--readout WORD]\n"
     "               [--pregain N] [--postgain N] [--offset N] [--adc WORD]\n"
-    "               [--naxis N1 N2] [--dirty-byte2] [--pad]\n"
+    "               [--naxis N1 N2] [--dirty-byte2] [--pad] [--scene SCENE]\n"
     "  KIND: t5 t5binned t5shifted s5 andor16 andor16raw andor32\n"
+    "  SCENE: pattern (the default) bias dark flat sky\n"
     "  --date is written as the camera's clock shows it: JST for t5* and s5,\n"
     "  UT for andor*; --bytes cuts (or extends) the whole file to N bytes.\n";
 
@@ -109,6 +110,10 @@ int writeOneCamera(Args& args) {
       camera.dirtyByte2 = true;
     } else if (opt == "--pad") {
       camera.padData = true;
+    } else if (opt == "--scene") {
+      const auto scene = nightgen::sceneFromName(args.take());
+      if (!scene) throw UsageError{};
+      camera.scene = *scene;
     } else {
       throw UsageError{};
     }

@@ -251,6 +251,17 @@ struct Planned {
   std::string filter = "R";
 };
 
+// What a frame of the run-list data type shows: 2 DARK, 4 BIAS, 5 FLAT,
+// every other type the sky.
+Scene sceneOf(int dataType) {
+  switch (dataType) {
+    case 2: return Scene::Dark;
+    case 4: return Scene::Bias;
+    case 5: return Scene::Flat;
+    default: return Scene::Sky;
+  }
+}
+
 std::string entryLine(const Planned& p) {
   return format("%s %s %d %.1f %d %.2f %d %s", p.name.c_str(), p.object.c_str(),
                 p.dataType, p.hwpAngle, p.diaphragm, p.slitWidth, p.clump,
@@ -310,6 +321,7 @@ class NightWriter {
 
   void add(Planned p, long long utStart) {
     setStart(p.camera, utStart);
+    if (p.camera.scene == Scene::Pattern) p.camera.scene = sceneOf(p.dataType);
     const std::string path = folder_ + "/" + p.name;
     writeCameraFile(path, p.camera, -1, options_.seed * 1000u + ++fileCount_);
     written_.push_back({path,
@@ -501,6 +513,15 @@ void converterNight(const std::string& folder, const NightOptions& options,
   late.slitWidth = 0.04;
   night.add(late, night.utAtJst(24, 40, 10));
 
+  Planned dark;  // at the end of the night, as long as the longest exposure
+  dark.name = "t5_0005.fts";
+  dark.camera.kind = Kind::T5;
+  dark.camera.exposureSeconds = 300.0;
+  dark.object = "DARK";
+  dark.dataType = 2;
+  dark.filter = "0";
+  night.add(dark, night.utAtJst(29, 15, 0));
+
   if (options.faults) night.addFaults(true);
   night.finish();
 }
@@ -641,17 +662,22 @@ std::string sampleData(const CameraSpec& camera, unsigned seed, long long offset
   out.reserve(static_cast<std::size_t>(count));
   const int width = bytesPerSample(camera.kind);
   const long long samplesEnd = pixelCountOf(camera.kind) * width;
+  const long long end = camera.padData ? std::min(offset + count, samplesEnd) : offset + count;
+  const long long firstIndex = offset / width;
+  const std::vector<std::uint16_t> values =
+      end > offset ? physicalValues(camera, seed, firstIndex, (end - 1) / width - firstIndex + 1)
+                   : std::vector<std::uint16_t>();
   unsigned char bytes[4] = {0, 0, 0, 0};
   long long cached = -1;
   for (long long pos = offset; pos < offset + count; ++pos) {
-    if (camera.padData && pos >= samplesEnd) {
+    if (pos >= end) {
       out.push_back('\0');
       continue;
     }
     const long long index = pos / width;
     if (index != cached) {
       cached = index;
-      const std::uint16_t v = physicalValue(seed, index);
+      const std::uint16_t v = values[static_cast<std::size_t>(index - firstIndex)];
       const unsigned hi = v >> 8, lo = v & 0xFFu;
       switch (camera.kind) {
         case Kind::Andor32: {

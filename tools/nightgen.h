@@ -39,8 +39,25 @@ int naxis2Of(Kind kind);          // 1018, 512 or 512
 long long pixelCountOf(Kind kind);
 int bytesPerSample(Kind kind);    // 4 for Andor32, else 2
 
+// What the camera looked at: the picture its samples make.
+enum class Scene {
+  Pattern,  // test pattern (physicalValue): bias level with noise, saturated and
+            // uniformly random samples, so that every byte value turns up
+  Bias,     // bias level, a column pattern of the camera and read noise
+  Dark,     // a bias plus dark current and the camera's hot pixels, growing
+            // with the exposure, and a few cosmic-ray hits
+  Flat,     // twilight flat: high level, vignetting, dust rings, photon noise
+  Sky,      // object frame: sky level growing with the exposure, photon and
+            // read noise, a few stars (one saturated), cosmic-ray hits
+};
+
+// "pattern", "bias", "dark", "flat", "sky".
+const char* sceneName(Scene scene);
+std::optional<Scene> sceneFromName(const std::string& name);
+
 struct CameraSpec {
   Kind kind = Kind::T5;
+  Scene scene = Scene::Pattern;
   // Start of the exposure exactly as the camera writes it: Japan Standard
   // Time for T5 and S5, UT for the Andor kinds. Each field must fit its
   // column width (year 0-9999, the others 0-99).
@@ -93,6 +110,14 @@ long long fullFileSize(const CameraSpec& camera);
 // seed and the index. Mostly a bias level with noise, some saturated and
 // some uniformly random samples so that every byte value turns up.
 std::uint16_t physicalValue(unsigned seed, long long index);
+// The physical values of `count` samples from sample `first` on, a pure
+// function of the camera, the seed and the index: physicalValue for
+// Scene::Pattern, otherwise the scene, laid out in rows of the kind's
+// NAXIS1 (samples past the image continue its rows). Stars and cosmic rays
+// follow the seed; hot pixels, dust rings and the bias pattern belong to
+// the camera (the kind). Any piece equals the same piece of the whole.
+std::vector<std::uint16_t> physicalValues(const CameraSpec& camera, unsigned seed,
+                                          long long first, long long count);
 // `count` bytes of the data unit starting at data byte `offset` (0 is the
 // first byte after the header), as the camera stores them:
 //   T5, S5, Andor16: value - 32768 as a 16-bit word (BZERO 32768);

@@ -1,0 +1,185 @@
+// tarnlook: a contact sheet of the night's frames, one PNG picture.
+//
+//   tarnlook              every *.fit of the current folder, in name order
+//   tarnlook FILE...      the files given, in the order given
+//   tarnlook -h | --help, tarnlook --version
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "frame.h"
+#include "layout.h"
+#include "sheet.h"
+
+#ifndef TARNLOOK_VERSION
+#define TARNLOOK_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int kStatusWriteFailed = 1;  // a picture could not be written
+constexpr int kStatusUsage = 2;        // wrong command line
+
+const char* const kUsage =
+    "Usage: tarnlook [FILE...]\n"
+    "       tarnlook -h | --help\n"
+    "       tarnlook --version\n"
+    "\n"
+    "Draws a contact sheet of FITS frames: one thumbnail per frame, averaged in\n"
+    "blocks and stretched between the frame's zscale limits, row 1 at the\n"
+    "bottom, labelled with the file name and the header's OBJECT, DATA-TYP,\n"
+    "FILTER, UT and AIRMASS where present.\n"
+    "\n"
+    "Without FILE arguments it takes every *.fit file of the current folder in\n"
+    "name order; with them, those files in the order given. It writes in the\n"
+    "current folder\n"
+    "  tarnlook.png     the sheet: up to 48 frames, 8 across and 6 down\n"
+    "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
+    "replacing an older picture only by a complete one, and prints one line per\n"
+    "frame (name, OBJECT, the two zscale limits), then the pictures written.\n"
+    "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the pictures were written, or there was no frame to draw\n"
+    "  1  a picture could not be written\n"
+    "  2  wrong command line; no file was read or written\n"
+    "\n"
+    "Manual: man tarnlook\n";
+
+bool isHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+bool isKnown(const std::string& arg) { return isHelp(arg) || arg == "--version"; }
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "tarnlook: %s\n\n", message.c_str());
+  std::fputs(kUsage, stderr);
+  return kStatusUsage;
+}
+
+// Help and version go to standard output; a full disk or a closed pipe there
+// must not pass for success.
+int finishStandardOutput() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("tarnlook: cannot write to standard output\n", stderr);
+    return kStatusWriteFailed;
+  }
+  return 0;
+}
+
+// The *.fit files of the current folder (as a shell's *.fit finds them: no
+// names starting with '.'), regular files only, in byte order of the names.
+std::vector<std::string> framesOfFolder() {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= 4 || name[0] == '.' || name.compare(name.size() - 4, 4, ".fit") != 0) {
+      continue;
+    }
+    std::error_code ignored;
+    if (entry.is_regular_file(ignored)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Collects the frames of the run and writes them sheet by sheet, keeping at
+// most one sheet's thumbnails (and the next frame) in memory.
+class SheetWriter {
+ public:
+  // Takes a frame; false when an earlier full sheet could not be written.
+  bool add(tarnlook::Frame&& frame) {
+    if (pending_.size() == static_cast<std::size_t>(tarnlook::kFramesPerSheet)) {
+      // Another frame after a full sheet: the sheets are numbered.
+      if (!flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, true))) return false;
+    }
+    pending_.push_back(std::move(frame));
+    return true;
+  }
+
+  // Writes what is left; false on failure.
+  bool finish() {
+    if (pending_.empty()) return true;
+    return flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, !written_.empty()));
+  }
+
+  // "Picture: tarnlook.png (12 frames)", or every sheet after "Pictures:".
+  std::string summary() const {
+    std::string text = written_.size() == 1 ? "Picture:" : "Pictures:";
+    for (std::size_t i = 0; i < written_.size(); ++i) {
+      text += (i == 0 ? " " : ", ") + written_[i];
+    }
+    return text;
+  }
+
+ private:
+  bool flush(const std::string& name) {
+    const std::string error = tarnlook::writeSheet(pending_, name);
+    if (!error.empty()) {
+      std::printf("Cannot write. (%s)\n", name.c_str());
+      std::fflush(stdout);
+      std::fprintf(stderr, "tarnlook: %s\n", error.c_str());
+      return false;
+    }
+    written_.push_back(name + " (" + std::to_string(pending_.size()) +
+                       (pending_.size() == 1 ? " frame)" : " frames)"));
+    pending_.clear();
+    return true;
+  }
+
+  std::vector<tarnlook::Frame> pending_;
+  std::vector<std::string> written_;
+};
+
+int run(const std::vector<std::string>& given) {
+  const std::vector<std::string> names = given.empty() ? framesOfFolder() : given;
+  tarnlook::FrameReader reader;
+  SheetWriter sheets;
+  int frames = 0;
+  for (const std::string& name : names) {
+    tarnlook::Frame frame;
+    const std::string note = reader.read(name, frame);
+    if (!note.empty()) {
+      std::printf("%s\n", note.c_str());
+      continue;
+    }
+    std::printf("%s\n", tarnlook::consoleLine(frame.name, frame.header, frame.limits).c_str());
+    ++frames;
+    if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
+  }
+  if (frames == 0) {
+    std::puts(given.empty() ? "No frame (*.fit) in this folder; nothing written."
+                            : "No frame to draw; nothing written.");
+    return 0;
+  }
+  if (!sheets.finish()) return kStatusWriteFailed;
+  std::printf("%s\n", sheets.summary().c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& arg : args) {
+    if (!arg.empty() && arg[0] == '-' && !isKnown(arg)) {
+      return usageError("unknown argument '" + arg + "'");
+    }
+  }
+  for (const std::string& arg : args) {
+    if (!isKnown(arg)) continue;
+    if (args.size() > 1) {
+      const std::string& other = args[0] == arg ? args[1] : args[0];
+      return usageError("unexpected argument '" + other + "'");
+    }
+    if (isHelp(arg)) {
+      std::fputs(kUsage, stdout);
+    } else {
+      std::printf("tarnlook %s\n", TARNLOOK_VERSION);
+    }
+    return finishStandardOutput();
+  }
+  return run(args);
+}

@@ -1,0 +1,23 @@
+// Drawing a contact sheet with libgd and writing it as a PNG file.
+#ifndef TARNLOOK_SHEET_H
+#define TARNLOOK_SHEET_H
+
+#include <string>
+#include <vector>
+
+#include "frame.h"
+
+namespace tarnlook {
+
+// Draws the frames (1 to 48) on one sheet: a dark grey background, each
+// thumbnail in grey levels where layOutSheet puts it, its label lines in
+// white under it (libgd's small built-in font). Writes the PNG beside
+// `path` under a temporary name and renames it over `path` only when it is
+// complete, so that an older picture is replaced whole or not at all.
+// Returns an empty text on success, else what went wrong (the temporary
+// file is then removed and `path` is left as it was).
+std::string writeSheet(const std::vector<Frame>& frames, const std::string& path);
+
+}  // namespace tarnlook
+
+#endif  // TARNLOOK_SHEET_H

@@ -1,0 +1,208 @@
+// tarnlook's arithmetic: the zscale limits against astropy's ZScaleInterval
+// on generated images, the sampling, block averaging and the stretch.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "nightgen.h"
+#include "thumbnail.h"
+#include "zscale.h"
+
+namespace {
+
+using tarnlook::DisplayLimits;
+
+struct Image {
+  std::string name;
+  long long naxis1, naxis2;
+  std::vector<float> values;  // storage order, FITS row 1 first
+};
+
+Image generated(const char* name, nightgen::Kind kind, nightgen::Scene scene,
+                double exposureSeconds, unsigned seed) {
+  nightgen::CameraSpec camera;
+  camera.kind = kind;
+  camera.scene = scene;
+  camera.exposureSeconds = exposureSeconds;
+  const long long n = nightgen::pixelCountOf(kind);
+  const auto values = nightgen::physicalValues(camera, seed, 0, n);
+  return {name, nightgen::naxis1Of(kind), nightgen::naxis2Of(kind),
+          std::vector<float>(values.begin(), values.end())};
+}
+
+DisplayLimits limitsOf(const Image& image) {
+  tarnlook::ZscaleSampler sampler(image.naxis1 * image.naxis2);
+  sampler.add(image.values.data(), image.values.size(), image.values.size());
+  const auto limits = tarnlook::zscaleLimits(sampler.sortedSamples());
+  EXPECT_TRUE(limits.has_value()) << image.name;
+  return limits.value_or(DisplayLimits{});
+}
+
+// astropy's ZScaleInterval with the parameters of zscale. It takes every
+// stride-th finite value of the flattened array, stride = int(max(1,
+// size / n_samples)), at most n_samples of them. These images have no NaN,
+// so its size is our N and the flattened (NAXIS2, NAXIS1) array is the
+// storage order: it draws the same samples from the whole image by itself,
+// and sorts and fits them with its own code.
+const char kAstropyScript[] =
+    "import sys, numpy as np\n"
+    "from astropy.visualization import ZScaleInterval\n"
+    "z = ZScaleInterval(n_samples=1000, contrast=0.25, max_reject=0.5,\n"
+    "                   min_npixels=5, krej=2.5, max_iterations=5)\n"
+    "a = sys.argv[1:]\n"
+    "for path, nx, ny in zip(a[0::3], a[1::3], a[2::3]):\n"
+    "    lo, hi = z.get_limits(np.fromfile(path, dtype='<f8').reshape(int(ny), int(nx)))\n"
+    "    print(repr(float(lo)), repr(float(hi)))\n";
+
+TEST(TarnlookZscale, LimitsAgreeWithAstropy) {
+  std::vector<Image> images = {
+      generated("sky and stars", nightgen::Kind::Andor16, nightgen::Scene::Sky, 60.0, 5),
+      generated("flat", nightgen::Kind::S5, nightgen::Scene::Flat, 5.0, 6),
+      {"constant", 300, 200, std::vector<float>(60000, 1234.5f)},
+      generated("hot pixels", nightgen::Kind::T5, nightgen::Scene::Bias, 0.0, 7),
+  };
+  // 40 hot pixels where the sampling (every 1018th pixel) finds them.
+  for (int k = 1; k <= 40; ++k) images[3].values[1018u * 23u * k] = 20000.0f;
+
+  e2e::ScopedTempDir dir;
+  std::vector<std::string> args = {"-c", kAstropyScript};
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    std::string bytes;
+    for (float v : images[i].values) {
+      const double d = v;  // little-endian float64, as numpy reads '<f8'
+      bytes.append(reinterpret_cast<const char*>(&d), sizeof d);
+    }
+    args.push_back(dir.file("image" + std::to_string(i)));
+    e2e::writeFile(args.back(), bytes);
+    args.push_back(std::to_string(images[i].naxis1));
+    args.push_back(std::to_string(images[i].naxis2));
+  }
+  const e2e::RunResult astropy = e2e::runProgram("/usr/bin/python3", dir.path(), "", args, 120);
+  ASSERT_EQ(astropy.exitStatus, 0) << "astropy (Debian package python3-astropy): "
+                                   << astropy.err;
+  std::istringstream reference(astropy.out);
+  double worst = 0.0;
+  for (const Image& image : images) {
+    double low = 0, high = 0;
+    ASSERT_TRUE(reference >> low >> high) << image.name << ": " << astropy.out;
+    const DisplayLimits ours = limitsOf(image);
+    const double range = high - low;
+    if (std::fabs(range) <= 1e-9 * std::fabs(low)) {
+      // A constant image: astropy's fit leaves a rounding slope (its limits
+      // may even cross by 1e-12); ours are the value itself.
+      EXPECT_EQ(ours.low, ours.high) << image.name;
+      EXPECT_NEAR(ours.low, low, 1e-9 * std::fabs(low)) << image.name;
+      continue;
+    }
+    // Within 2 % of the range: the fits differ only in rounding, which may
+    // move a sample across the rejection threshold.
+    EXPECT_NEAR(ours.low, low, 0.02 * range) << image.name;
+    EXPECT_NEAR(ours.high, high, 0.02 * range) << image.name;
+    worst = std::max({worst, std::fabs(ours.low - low) / range,
+                      std::fabs(ours.high - high) / range});
+    EXPECT_LT(low, high) << image.name;
+  }
+  std::printf("zscale against astropy: worst difference %.3g %% of the range\n", 100 * worst);
+}
+
+TEST(TarnlookZscale, SamplesEveryStrideThFiniteValue) {
+  // 3000 pixels: stride 3, counted over the finite values only.
+  std::vector<float> values(3000);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(i);
+  values[1] = values[4] = std::numeric_limits<float>::quiet_NaN();
+  values[9] = std::numeric_limits<float>::infinity();
+  tarnlook::ZscaleSampler sampler(3000);
+  sampler.add(values.data(), 10, 7);  // finite: 0 2 3 5 6 7 8
+  sampler.add(values.data() + 10, 2990, 2990);
+  const std::vector<double> samples = sampler.sortedSamples();
+  // Finite values 0 2 3 5 6 7 8 10 11 12 ...: every third from the first.
+  ASSERT_GE(samples.size(), 5u);
+  EXPECT_EQ(samples[0], 0);
+  EXPECT_EQ(samples[1], 5);
+  EXPECT_EQ(samples[2], 8);
+  EXPECT_EQ(samples[3], 12);
+  EXPECT_EQ(samples[4], 15);
+  EXPECT_EQ(samples.size(), 999u);  // every third of 2997 finite values
+
+  tarnlook::ZscaleSampler many(100000);
+  std::vector<float> ramp(100000, 1.0f);
+  many.add(ramp.data(), ramp.size(), ramp.size());
+  EXPECT_EQ(many.sortedSamples().size(), 1000u);
+}
+
+TEST(TarnlookZscale, FewOrNoSamples) {
+  EXPECT_FALSE(tarnlook::zscaleLimits({}).has_value());
+  // Fewer than five samples: the fallback limits, smallest and largest.
+  const auto few = tarnlook::zscaleLimits({1.0, 2.0, 40.0});
+  ASSERT_TRUE(few.has_value());
+  EXPECT_EQ(few->low, 1.0);
+  EXPECT_EQ(few->high, 40.0);
+  const auto one = tarnlook::zscaleLimits({7.0});
+  ASSERT_TRUE(one.has_value());
+  EXPECT_EQ(one->low, 7.0);
+  EXPECT_EQ(one->high, 7.0);
+}
+
+TEST(TarnlookThumbnail, SizesKeepTheAspectAndStayWithin256) {
+  const struct {
+    long long naxis1, naxis2;
+    long long block;
+    int width, height, zoom;
+  } cases[] = {
+      {2048, 512, 8, 256, 64, 1},  {1000, 1018, 4, 250, 255, 1}, {512, 512, 2, 256, 256, 1},
+      {257, 3, 2, 129, 2, 1},      {256, 100, 1, 256, 100, 1},   {1, 1, 1, 1, 1, 256},
+      {30, 20, 1, 30, 20, 8},
+  };
+  for (const auto& c : cases) {
+    const auto size = tarnlook::thumbnailSize(c.naxis1, c.naxis2);
+    const std::string what = std::to_string(c.naxis1) + " x " + std::to_string(c.naxis2);
+    EXPECT_EQ(size.block, c.block) << what;
+    EXPECT_EQ(size.width, c.width) << what;
+    EXPECT_EQ(size.height, c.height) << what;
+    EXPECT_EQ(size.zoom, c.zoom) << what;
+  }
+}
+
+TEST(TarnlookThumbnail, BlocksAverageFiniteValuesWithRowOneAtTheBottom) {
+  // 514 x 5: blocks of 3 x 3, 172 x 2 of them; the last column of blocks is
+  // one pixel wide and the top row of blocks two rows high.
+  const long long nx = 514, ny = 5;
+  std::vector<float> pixels(nx * ny);
+  for (long long y = 0; y < ny; ++y) {
+    for (long long x = 0; x < nx; ++x) pixels[y * nx + x] = static_cast<float>(x + 1000 * y);
+  }
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (long long y = 0; y < 3; ++y) {
+    for (long long x = 3; x < 6; ++x) pixels[y * nx + x] = nan;  // a whole block
+  }
+  pixels[0] = nan;  // one pixel of the first block
+  tarnlook::BlockAverager averager(nx, ny);
+  EXPECT_EQ(averager.addRows(pixels.data(), 2), static_cast<std::size_t>(2 * nx - 7));
+  averager.addRows(pixels.data() + 2 * nx, 3);
+  const std::vector<float>& a = averager.averages();
+  ASSERT_EQ(a.size(), 344u);
+  // Bottom row of the thumbnail (second row of averages): FITS rows 1-3.
+  EXPECT_FLOAT_EQ(a[172 + 0], (1 + 2 + 1000 + 1001 + 1002 + 2000 + 2001 + 2002) / 8.0f);
+  EXPECT_TRUE(std::isnan(a[172 + 1]));
+  EXPECT_FLOAT_EQ(a[172 + 171], 513 + 1000);
+  // Top row: FITS rows 4-5.
+  EXPECT_FLOAT_EQ(a[0], 1 + 3500);
+  EXPECT_FLOAT_EQ(a[171], 513 + 3500);
+}
+
+TEST(TarnlookThumbnail, StretchIsLinearBetweenTheLimits) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> values = {-5, 10, 12.5f, 15, 20, 99, nan};
+  EXPECT_EQ(tarnlook::stretch(values, {10, 20}),
+            (std::vector<unsigned char>{0, 0, 64, 128, 255, 255, 0}));
+  EXPECT_EQ(tarnlook::stretch(values, {15, 15}),
+            (std::vector<unsigned char>{128, 128, 128, 128, 128, 128, 0}));
+}
+
+}  // namespace
