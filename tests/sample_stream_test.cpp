@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "obslib.h"
 #include "output_stage.h"
 #include "report.h"
+#include "nightgen.h"
 #include "writers.h"
 
 namespace {
@@ -463,6 +465,63 @@ TEST(SampleStream, TemporaryFileOfTheOutput) {
   out.discard();
   EXPECT_FALSE(e2e::fileExists(temporaryNameFor("out.fit", ::getpid())));
   EXPECT_FALSE(e2e::fileExists("out.fit"));
+}
+
+// The three programs on whole and cut camera files of every set-up, end to
+// end: every output's samples and fill equal the byte-at-a-time reference,
+// and exactly the short inputs are reported, in run-list order.
+TEST(SampleStream, ProgramsOnWholeAndCutFilesMatchTheReference) {
+  struct Program {
+    const char* exe;
+    Rule rule;
+    nightgen::Kind andor;
+    std::size_t headerOfAndor, headerOfOthers;
+  };
+  const Program programs[] = {{TARNFITS_EXE, Rule::Copy, nightgen::Kind::Andor16, 5760, 5760},
+                              {TARNFITS4_EXE, Rule::Gather, nightgen::Kind::Andor32, 2880, 0},
+                              {TARNFITS4S_EXE, Rule::Flip, nightgen::Kind::Andor16Raw, 2880, 0}};
+  for (const Program& p : programs) {
+    SCOPED_TRACE(p.exe);
+    e2e::ScopedTempDir dir;
+    std::string list = "# WEATHER CLEAR\n# SEEING 1.5\n# OBSERVER Yamada\n";
+    std::string warnings;
+    std::vector<std::pair<std::string, nightgen::Kind>> inputs;
+    const long long full = kHeaderBytes + nightgen::pixelCountOf(p.andor) * nightgen::bytesPerSample(p.andor);
+    const long long cuts[] = {-1, 2880, 2881, 2880 + (full - 2880) / 2 + 3, full - 1, full + 7};
+    for (std::size_t i = 0; i < std::size(cuts); ++i) {
+      const std::string name = "cut" + std::to_string(i) + ".fts";
+      nightgen::CameraSpec camera;
+      camera.kind = p.andor;
+      nightgen::writeCameraFile(dir.file(name), camera, cuts[i], static_cast<unsigned>(i + 1));
+      inputs.emplace_back(name, p.andor);
+    }
+    for (nightgen::Kind kind : {nightgen::Kind::T5, nightgen::Kind::S5}) {
+      nightgen::CameraSpec camera;
+      camera.kind = kind;
+      const std::string name = std::string(nightgen::kindName(kind)) + ".fts";
+      nightgen::writeCameraFile(dir.file(name), camera);
+      inputs.emplace_back(name, kind);
+    }
+    for (const auto& [name, kind] : inputs) list += name + " M42 1 0.0 1 0.20 1 R\n";
+    e2e::writeFile(dir.file("object.lst"), "M42 2000.0 05 35 17.3 -05 23 28\n");
+    e2e::writeFile(dir.file("tarnlist.dat"), list);
+    const e2e::RunResult run = e2e::runProgram(p.exe, dir.path(), "");
+    ASSERT_EQ(run.exitStatus, 0) << run.out;
+    for (const auto& [name, kind] : inputs) {
+      const std::string input = e2e::readFile(dir.file(name));
+      const Expected expected = referenceOutput(input, nightgen::pixelCountOf(kind), {}, p.rule);
+      if (expected.shortInput) warnings += shortWarning(name);
+      const std::string output = e2e::readFile(dir.file(name.substr(0, name.size() - 3) + "fit"));
+      const std::size_t header = nightgen::isAndor(kind) ? p.headerOfAndor : p.headerOfOthers;
+      EXPECT_TRUE(output.size() >= header && output.substr(header) == expected.bytes)
+          << name << ": the samples differ from the reference";
+    }
+    std::string reported;
+    for (std::size_t at = run.out.find("# Warning! Input data is short"); at != std::string::npos;
+         at = run.out.find("# Warning! Input data is short", at + 1))
+      reported += run.out.substr(at, run.out.find('\n', at) + 1 - at);
+    EXPECT_EQ(reported, warnings);
+  }
 }
 
 // The two editor rules on their own, for every sample count up to a few
