@@ -128,7 +128,9 @@ RunResult runProgram(const std::string& exe, const std::string& workDir,
   argvText.push_back(exe);
   argvText.insert(argvText.end(), args.begin(), args.end());
   const char* jobs = std::getenv("TARNFITS_TEST_JOBS");
-  if (args.empty() && jobs != nullptr && *jobs != '\0') argvText.insert(argvText.end(), {"-j", jobs});
+  const bool converter = exe.find("tarnfits", exe.rfind('/') + 1) != std::string::npos;
+  if (converter && args.empty() && jobs != nullptr && *jobs != '\0')
+    argvText.insert(argvText.end(), {"-j", jobs});
   std::vector<char*> argv;
   for (std::string& a : argvText) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -39,10 +39,10 @@ struct RunResult {
 // followed by end of file; standard output and error are captured in full
 // (through temporary files, so nothing can block). Waits for the end; with
 // timeoutSeconds > 0 the program is killed when it runs longer. A program
-// that cannot be started ends with status 127 and a message in `err`. A
-// program started without arguments gets "-j $TARNFITS_TEST_JOBS" when that
-// is set: the test command runs the end-to-end tests with one entry in
-// flight too.
+// that cannot be started ends with status 127 and a message in `err`. One
+// of the converters started without arguments gets "-j $TARNFITS_TEST_JOBS"
+// when that is set: the test command runs the end-to-end tests with one
+// entry in flight too.
 RunResult runProgram(const std::string& exe, const std::string& workDir,
                      const std::string& stdinText,
                      const std::vector<std::string>& args = {},
