@@ -40,19 +40,25 @@ struct OutputPlan {
 
 // The memory one image moves through: room for the largest header, the
 // largest image of the camera set-ups in 4-byte samples, and the zero fill.
-// Made once and used for every entry.
+// Made once, every page present from the start, and used for every entry.
 class SampleBuffer {
  public:
   explicit SampleBuffer(long long largestImagePixels);
+  ~SampleBuffer();
+  SampleBuffer(const SampleBuffer&) = delete;
+  SampleBuffer& operator=(const SampleBuffer&) = delete;
   // The start of the sample area for a plan, with room for the plan's
   // header right before it and for its fill after its samples. Grows only
   // for a plan larger than the camera set-ups.
   unsigned char* samplesFor(const OutputPlan& plan);
 
  private:
+  void allocate(std::size_t headerRoom, std::size_t sampleRoom);
   std::size_t headerRoom_ = 0;
   std::size_t sampleRoom_ = 0;
-  std::unique_ptr<unsigned char[]> bytes_;
+  unsigned char* mapping_ = nullptr;
+  std::size_t mappedBytes_ = 0;
+  unsigned char* bytes_ = nullptr;
 };
 
 // An output while it is written: a temporary file in the output's folder

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "camera_header.h"
@@ -153,8 +154,22 @@ bool Pipeline::commitFront() {
     }
     report = std::move(job->report);
   }
-  report.deliver();
-  if (report.endsRun()) endRun();
+  // A log line that finds no room while later entries are in flight is
+  // written again once they are dropped, as it would have been before them.
+  bool dropped = false;
+  std::function<void()> makeRoom;
+  if (entriesInFlight_ > 1) {
+    makeRoom = [this, &dropped] {
+      if (!dropped) dropLaterJobs();
+      dropped = true;
+    };
+  }
+  report.deliver(makeRoom);
+  if (report.endsRun()) {
+    endRun();
+  } else if (dropped) {
+    restartDroppedJobs();
+  }
   return !ended_;
 }
 

@@ -15,10 +15,13 @@ bool Report::take(const Outcome& outcome, const std::string& fileName) {
   return outcome.isAccepted();
 }
 
-void Report::deliver() const {
+void Report::deliver(const std::function<void()>& makeRoom) const {
   for (const Item& item : items_) {
     std::fputs(item.text.c_str(), stdout);
-    if (!item.logReason.empty()) errlist(item.logName.c_str(), item.logReason.c_str());
+    if (item.logReason.empty()) continue;
+    if (makeRoom && errlistquiet(item.logName.c_str(), item.logReason.c_str())) continue;
+    if (makeRoom) makeRoom();
+    errlist(item.logName.c_str(), item.logReason.c_str());
   }
   std::fflush(stdout);
 }

@@ -6,6 +6,7 @@
 #define DRIVER_REPORT_H
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,8 +25,10 @@ class Report {
   bool endsRun() const { return endsRun_; }
 
   // Prints the texts and appends the log lines, in the order they came, and
-  // flushes standard output.
-  void deliver() const;
+  // flushes standard output. A log line that cannot be appended is tried
+  // again after makeRoom() (which may drop what later entries wrote
+  // meanwhile); only when that fails too is the log's warning given.
+  void deliver(const std::function<void()>& makeRoom = {}) const;
 
  private:
   struct Item {

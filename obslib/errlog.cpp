@@ -20,22 +20,23 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-// errlist: appends "cannot open '<fileName>'  (<reason>)\n" to the error log.
+// errlistquiet: appends "cannot open '<fileName>'  (<reason>)\n" to the
+// error log and says whether the line was written; warns no one.
 //
 // The log is opened and closed within the call, so each line has reached the
-// file system before the caller goes on. When the log cannot be opened,
-// written or closed (a directory of that name, a full disk), a warning goes
-// to standard error and the call returns; callers take no result either way.
-void errlist(const char* fileName, const char* reason) {
+// file system before the caller goes on.
+bool errlistquiet(const char* fileName, const char* reason) {
   FileHandle log(std::fopen(kErrorLogName, kErrorLogMode));
-  if (!log) {
-    std::fputs(kLogWarning, stderr);
-    return;
-  }
+  if (!log) return false;
   const bool written =
       std::fprintf(log.get(), kErrorLineFormat, fileName, reason) >= 0;
   const bool closed = std::fclose(log.release()) == 0;
-  if (!written || !closed) {
-    std::fputs(kLogWarning, stderr);
-  }
+  return written && closed;
+}
+
+// errlist: as errlistquiet; when the log cannot be opened, written or closed
+// (a directory of that name, a full disk), a warning goes to standard error
+// and the call returns; callers take no result either way.
+void errlist(const char* fileName, const char* reason) {
+  if (!errlistquiet(fileName, reason)) std::fputs(kLogWarning, stderr);
 }

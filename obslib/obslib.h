@@ -124,5 +124,7 @@ const char* chartoupper(const char* text);
 // current folder. When the log cannot be written, prints a warning on standard
 // error and returns.
 void errlist(const char* fileName, const char* reason);
+// The same line without the warning; true when it was written.
+bool errlistquiet(const char* fileName, const char* reason);
 
 #endif  // OBSLIB_OBSLIB_H
