@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <system_error>
 #include <utility>
 
 #include "camera_header.h"
@@ -14,10 +15,11 @@
 
 namespace {
 
-// A worker only moves samples: a small stack is plenty. The workers never
-// allocate, and one malloc arena for the process keeps them from reserving
-// arenas of their own; the night's virtual memory stays small.
-constexpr std::size_t kWorkerStackBytes = 256 * 1024;
+// A worker only moves samples: a small stack is plenty (the default is
+// 8 MiB). The workers never allocate, and one malloc arena for the process
+// keeps them from reserving arenas of their own; the night's virtual memory
+// stays small.
+constexpr std::size_t kWorkerStackBytes = 1024 * 1024;
 
 // Puts an input back at its samples, after its first block.
 bool rewind(int input) {
@@ -61,12 +63,21 @@ Pipeline::~Pipeline() {
   for (std::thread& worker : workers_) worker.join();
 }
 
+// Starts one worker for each entry in flight. Where the system gives fewer
+// threads, fewer entries are in flight; where it gives none, the transfers
+// run on the calling thread.
 void Pipeline::startWorkers() {
   sizeWorkerThreads();
   for (int i = 0; i < entriesInFlight_; ++i) {
     buffers_.push_back(std::make_unique<SampleBuffer>(largestImagePixels()));
-    workers_.emplace_back(&Pipeline::work, this, std::ref(*buffers_.back()));
+    try {
+      workers_.emplace_back(&Pipeline::work, this, std::ref(*buffers_.back()));
+    } catch (const std::system_error&) {
+      buffers_.pop_back();
+      break;
+    }
   }
+  entriesInFlight_ = std::max<int>(1, static_cast<int>(workers_.size()));
 }
 
 void Pipeline::work(SampleBuffer& buffer) {
@@ -96,7 +107,8 @@ bool Pipeline::queue(Report report) {
 
 bool Pipeline::queue(std::unique_ptr<Job> job) {
   if (ended_) return false;
-  if (entriesInFlight_ == 1) {
+  if (entriesInFlight_ > 1 && workers_.empty()) startWorkers();
+  if (workers_.empty()) {
     job->transfer = transferSamples(job->input.get(), job->plan, ownBuffer(), job->output);
     job->done = true;
     items_.push_back({Report(), std::move(job)});
@@ -108,7 +120,6 @@ bool Pipeline::queue(std::unique_ptr<Job> job) {
   };
   while (inFlight() >= entriesInFlight_)
     if (!commitFront()) return false;
-  if (workers_.empty()) startWorkers();
   Job* handed = job.get();
   items_.push_back({Report(), std::move(job)});
   {

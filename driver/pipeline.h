@@ -70,7 +70,7 @@ class Pipeline {
   void work(SampleBuffer& buffer);
   void endRun();
 
-  const int entriesInFlight_;
+  int entriesInFlight_;  // fewer when the system gives fewer threads
   SampleBuffer& ownBuffer();  // the calling thread's, for a transfer alone
   std::unique_ptr<SampleBuffer> ownBuffer_;
   std::deque<Item> items_;
