@@ -21,6 +21,9 @@ namespace {
 // stays small.
 constexpr std::size_t kWorkerStackBytes = 1024 * 1024;
 
+// Entries checked, with their temporary output made, waiting for a worker.
+constexpr int kEntriesReadyAhead = 2;
+
 // Puts an input back at its samples, after its first block.
 bool rewind(int input) {
   const off_t samples = static_cast<off_t>(kBlockLength);
@@ -118,7 +121,9 @@ bool Pipeline::queue(std::unique_ptr<Job> job) {
     return std::count_if(items_.begin(), items_.end(),
                          [](const Item& i) { return i.job != nullptr; });
   };
-  while (inFlight() >= entriesInFlight_)
+  // Two entries more than workers are handed over, so that a worker that
+  // finishes finds the next entry ready while this thread commits.
+  while (inFlight() >= entriesInFlight_ + kEntriesReadyAhead)
     if (!commitFront()) return false;
   Job* handed = job.get();
   items_.push_back({Report(), std::move(job)});

@@ -49,7 +49,8 @@ class Pipeline {
   // when the run has ended, by this report or an earlier entry.
   bool queue(Report report);
   // Hands an entry over for its transfer; first commits earlier entries
-  // while as many as may be in flight are. Returns false when the run ended.
+  // while as many are handed over as there are workers, and two more.
+  // Returns false when the run ended.
   bool queue(std::unique_ptr<Job> job);
   // Commits everything queued, in order. Returns false when the run ended.
   bool drain();
