@@ -93,7 +93,7 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   outcome = profile.composeOutput(entry, settings, target, rec, job->plan);
   if (!outcome.isAccepted()) return refused(outcome);
   if (pipeline.writes(entry.outputName)) pipeline.drain();
-  outcome = createOutput(entry.outputName, job->output);
+  outcome = pipeline.createOutput(entry.outputName, job->output);
   if (!outcome.isAccepted()) return refused(outcome);
   return job;
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -37,28 +38,18 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
   name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The process id of a temporary file of `outputFile` (a name without its
-// folder), or 0 when `name` is not one.
-pid_t temporaryOwner(const std::string& name, const std::string& outputFile) {
-  const std::string prefix = outputFile + kTemporaryMarker;
-  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return 0;
-  const std::string digits = name.substr(prefix.size());
-  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
-  return static_cast<pid_t>(std::stol(digits));
-}
-
-// Removes the temporaries of the output whose process has ended: a run
-// killed while it wrote them.
-void removeStaleTemporaries(const std::string& outputName) {
-  std::string folder, outputFile;
-  splitPath(outputName, folder, outputFile);
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-  if (!dir) return;
-  while (const dirent* item = ::readdir(dir.get())) {
-    const pid_t owner = temporaryOwner(item->d_name, outputFile);
-    if (owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
-      ::unlink((folder + item->d_name).c_str());
-  }
+// The output name and the process id of a temporary file's name; false
+// when `name` is not one.
+bool parseTemporaryName(const std::string& name, std::string& outputFile, pid_t& owner) {
+  const std::size_t marker = name.rfind(kTemporaryMarker);
+  if (marker == std::string::npos || marker == 0) return false;
+  const std::string digits = name.substr(marker + std::strlen(kTemporaryMarker));
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  outputFile = name.substr(0, marker);
+  owner = static_cast<pid_t>(std::stol(digits));
+  return owner > 0;
 }
 
 bool writeAll(int fd, const unsigned char* data, std::size_t size) {
@@ -136,13 +127,35 @@ std::string temporaryNameFor(const std::string& outputName, pid_t pid) {
   return outputName + kTemporaryMarker + std::to_string(pid);
 }
 
-Outcome createOutput(const std::string& outputName, PendingOutput& out) {
+void LeftoverTemporaries::removeFor(const std::string& outputName) {
+  std::string folder, outputFile;
+  splitPath(outputName, folder, outputFile);
+  if (scannedFolders_.insert(folder).second) {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    while (const dirent* item = dir ? ::readdir(dir.get()) : nullptr) {
+      std::string output;
+      pid_t owner = 0;
+      // Only the temporaries of a process that no longer exists: a run that
+      // was killed while it wrote them.
+      if (parseTemporaryName(item->d_name, output, owner) && owner != ::getpid() &&
+          ::kill(owner, 0) != 0 && errno == ESRCH)
+        leftovers_[folder + output].push_back(folder + item->d_name);
+    }
+  }
+  const auto found = leftovers_.find(folder + outputFile);
+  if (found == leftovers_.end()) return;
+  for (const std::string& name : found->second) ::unlink(name.c_str());
+  leftovers_.erase(found);
+}
+
+Outcome createOutput(const std::string& outputName, PendingOutput& out,
+                     LeftoverTemporaries& leftovers) {
   out.discard();
   struct stat st;
   if (::stat(outputName.c_str(), &st) == 0 &&
       (S_ISDIR(st.st_mode) || ::access(outputName.c_str(), W_OK) != 0))
     return msg::outputUnopenable(outputName);
-  removeStaleTemporaries(outputName);
+  leftovers.removeFor(outputName);
   const std::string temporary = temporaryNameFor(outputName, ::getpid());
   // The mode of a plain create: 0666 less the umask.
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;

@@ -8,9 +8,12 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "files.h"
 #include "outcome.h"
@@ -61,6 +64,8 @@ class SampleBuffer {
   unsigned char* bytes_ = nullptr;
 };
 
+class LeftoverTemporaries;
+
 // An output while it is written: a temporary file in the output's folder
 // named "<output>.Partial-<process id>". Until commitOutput renames it over
 // the output, the output's name is untouched; leaving it any other way
@@ -79,7 +84,8 @@ class PendingOutput {
   void discard();
 
  private:
-  friend Outcome createOutput(const std::string& outputName, PendingOutput& out);
+  friend Outcome createOutput(const std::string& outputName, PendingOutput& out,
+                              LeftoverTemporaries& leftovers);
   friend struct Transfer transferSamples(int inputFd, const OutputPlan& plan,
                                          SampleBuffer& buffer, PendingOutput& out);
   friend Outcome commitOutput(PendingOutput& out, const struct Transfer& transfer,
@@ -94,12 +100,25 @@ class PendingOutput {
 // case) can open it, and the name does not end in "fit" or "fts".
 std::string temporaryNameFor(const std::string& outputName, pid_t pid);
 
+// The temporaries that runs which no longer exist (killed while they wrote)
+// left in the night's folders. Each folder is read once, at its first
+// output; a leftover goes when its output is written.
+class LeftoverTemporaries {
+ public:
+  void removeFor(const std::string& outputName);
+
+ private:
+  std::set<std::string> scannedFolders_;
+  std::map<std::string, std::vector<std::string>> leftovers_;  // by output path
+};
+
 // Step 1, before any sample is read: refuses (fatal "Cannot open.") an
 // output name that is a folder or a link to one, an existing output that
 // this user may not write, and a folder where no file can be created.
-// Removes the temporaries of this output name left by runs that no longer
-// exist, then creates this run's temporary file.
-Outcome createOutput(const std::string& outputName, PendingOutput& out);
+// Removes the leftover temporaries of this output name, then creates this
+// run's temporary file.
+Outcome createOutput(const std::string& outputName, PendingOutput& out,
+                     LeftoverTemporaries& leftovers);
 
 struct Transfer {
   bool written = false;     // every byte written and the file closed

@@ -141,6 +141,10 @@ bool Pipeline::drain() {
   return !ended_;
 }
 
+Outcome Pipeline::createOutput(const std::string& outputName, PendingOutput& out) {
+  return ::createOutput(outputName, out, leftovers_);
+}
+
 bool Pipeline::writes(const std::string& name) const {
   for (const Item& item : items_)
     if (item.job && item.job->output.outputName() == name) return true;

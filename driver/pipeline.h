@@ -56,6 +56,9 @@ class Pipeline {
   bool drain();
   // Whether an entry not yet committed writes the output `name`.
   bool writes(const std::string& name) const;
+  // Step 1 of an entry's output (createOutput), with the leftovers of killed
+  // runs that this run has found.
+  Outcome createOutput(const std::string& outputName, PendingOutput& out);
 
  private:
   struct Item {
@@ -76,6 +79,7 @@ class Pipeline {
   std::unique_ptr<SampleBuffer> ownBuffer_;
   std::deque<Item> items_;
   bool ended_ = false;
+  LeftoverTemporaries leftovers_;
 
   mutable std::mutex lock_;
   std::condition_variable wake_;  // a job to do, or stop

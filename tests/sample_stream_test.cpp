@@ -132,7 +132,8 @@ StageRun runStage(const std::string& inputName, const std::string& outputName,
   plan.pixelCount = pixelCount;
   Report report;
   PendingOutput out;
-  if (report.take(createOutput(outputName, out), inputName)) {
+  LeftoverTemporaries leftovers;
+  if (report.take(createOutput(outputName, out, leftovers), inputName)) {
     const Transfer transfer = transferSamples(in.get(), plan, buffer, out);
     report.take(commitOutput(out, transfer, inputName), inputName);
   }
@@ -454,7 +455,8 @@ TEST(SampleStream, TemporaryFileOfTheOutput) {
   e2e::writeFile("in.fts", testBytes(kHeaderBytes + 2 * 150, 3));
   const mode_t oldMask = ::umask(027);
   PendingOutput out;
-  ASSERT_TRUE(createOutput("out.fit", out).isAccepted());
+  LeftoverTemporaries leftovers;
+  ASSERT_TRUE(createOutput("out.fit", out, leftovers).isAccepted());
   ::umask(oldMask);
   struct stat st;
   ASSERT_EQ(::stat(temporaryNameFor("out.fit", ::getpid()).c_str(), &st), 0);
