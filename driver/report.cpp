@@ -23,7 +23,6 @@ void Report::deliver(const std::function<void()>& makeRoom) const {
     if (makeRoom) makeRoom();
     errlist(item.logName.c_str(), item.logReason.c_str());
   }
-  std::fflush(stdout);
 }
 
 void show(const std::string& text) { std::fputs(text.c_str(), stdout); }

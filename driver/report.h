@@ -24,8 +24,8 @@ class Report {
   bool take(const Outcome& outcome, const std::string& fileName);
   bool endsRun() const { return endsRun_; }
 
-  // Prints the texts and appends the log lines, in the order they came, and
-  // flushes standard output. A log line that cannot be appended is tried
+  // Prints the texts and appends the log lines, in the order they came. A
+  // log line that cannot be appended is tried
   // again after makeRoom() (which may drop what later entries wrote
   // meanwhile); only when that fails too is the log's warning given.
   void deliver(const std::function<void()>& makeRoom = {}) const;
