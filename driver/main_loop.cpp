@@ -60,14 +60,15 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   entry.fileName = chartolower(entry.fileName.c_str());
   const std::string& name = entry.fileName;
   job->inputName = name;
-  if (name == kErrorLogName || pipeline.writes(name) || pipeline.writes(chartoupper(name.c_str())))
-    pipeline.drain();
-
+  // Refused, or (with nothing to report) stopped because the run ended.
   auto refused = [&job](const Outcome& outcome) {
     job->report.take(outcome, job->inputName);
     job->input.reset();
     return std::move(job);
   };
+  const bool inputWaits =
+      name == kErrorLogName || pipeline.writes(name) || pipeline.writes(chartoupper(name.c_str()));
+  if (inputWaits && !pipeline.drain()) return refused({});
   job->input = openInputLowerOrUpper(name);
   if (!job->input) return refused(msg::inputMissing(name));
   if (fields < 8 || name.size() < 3) return refused(msg::entryLineInvalid(name));
@@ -92,7 +93,7 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
 
   outcome = profile.composeOutput(entry, settings, target, rec, job->plan);
   if (!outcome.isAccepted()) return refused(outcome);
-  if (pipeline.writes(entry.outputName)) pipeline.drain();
+  if (pipeline.writes(entry.outputName) && !pipeline.drain()) return refused({});
   outcome = pipeline.createOutput(entry.outputName, job->output);
   if (!outcome.isAccepted()) return refused(outcome);
   return job;

@@ -198,15 +198,20 @@ bool Pipeline::commitFront() {
 // removed) and started again after it.
 void Pipeline::writeAloneAgain(Job& job) {
   dropLaterJobs();
-  const std::string outputName = job.output.outputName();
-  if (rewind(job.input.get())) {
-    const Outcome created = createOutput(outputName, job.output);
-    if (!job.report.take(created, job.inputName)) return;
-    job.transfer = transferSamples(job.input.get(), job.plan, ownBuffer(), job.output);
-  }
-  // An input that cannot be read again (a pipe): the first failure stands.
+  if (!job.report.take(startAgain(job), job.inputName)) return;
+  job.transfer = transferSamples(job.input.get(), job.plan, ownBuffer(), job.output);
   job.report.take(commitOutput(job.output, job.transfer, job.inputName), job.inputName);
   if (!job.report.endsRun()) restartDroppedJobs();
+}
+
+// Puts a dropped entry back at its samples with a new temporary file. An
+// input that cannot be read again (a pipe) cannot be written again: its
+// first failure stands.
+Outcome Pipeline::startAgain(Job& job) {
+  const std::string outputName = job.output.outputName();
+  job.output.discard();
+  if (!rewind(job.input.get())) return msg::outputUnwritable(outputName);
+  return createOutput(outputName, job.output);
 }
 
 // Waits for every later transfer to end and removes its temporary file.
@@ -229,11 +234,7 @@ void Pipeline::restartDroppedJobs() {
   for (Item& item : items_) {
     if (!item.job) continue;
     Job& later = *item.job;
-    const std::string outputName = later.output.outputName();
-    const Outcome created = rewind(later.input.get()) ? createOutput(outputName, later.output)
-                                                      : msg::outputUnwritable(outputName);
-    if (!created.isAccepted()) {
-      later.report.take(created, later.inputName);
+    if (!later.report.take(startAgain(later), later.inputName)) {
       item.report = std::move(later.report);
       item.job.reset();
       continue;

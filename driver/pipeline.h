@@ -68,6 +68,7 @@ class Pipeline {
   bool commitFront();
   void waitUntilDone(Job& job);
   void writeAloneAgain(Job& job);
+  Outcome startAgain(Job& job);
   void dropLaterJobs();
   void restartDroppedJobs();
   void startWorkers();
