@@ -689,9 +689,11 @@ e2e::RunResult runInFlight(const Program& p, const std::string& dir, int entries
 
 // Console, error log and every file, DATE masked, of a night run with one
 // entry in flight and with several: the same to the byte, in run-list order.
-// The night mixes refusals, a directive's warning, a short input and large
-// files, and ends at an output name taken by a folder, with a later entry
-// already read.
+// The night mixes refusals, a directive's warning, a short input, large
+// files and names that reach one file by two spellings ("./", a link to an
+// earlier entry's output or input, a link to the folder, an earlier output
+// as an input), and ends at an output name taken by a folder, with a later
+// entry already read.
 TEST(InFlight, EverythingAppearsInRunListOrder) {
   for (const Program& p : kPrograms) {
     SCOPED_TRACE(p.name);
@@ -705,7 +707,10 @@ TEST(InFlight, EverythingAppearsInRunListOrder) {
                              "gone.fts M42 1 0.0 1 0.20 1 R\n" + "a2.fts Vega 1 0.0 1 0.20 1 R\n" +
                              "a2.fts M1 1 0.0 1 0.20 1 R\n# WEATHER\n" +
                              "s1.fts M42 7 0.0 1 0.20 1 R\ns1.fts M42 1 0.0 1 0.20 1 R\n" +
-                             "t1.fts M42 1 0.0 1 0.20 1 R\nx.fts M42 1 0.0 1 0.20 1 R\n" +
+                             "t1.fts M42 1 0.0 1 0.20 1 R\n./a1.fts M1 1 0.0 1 0.20 1 R\n" +
+                             "ln1.fts M42 1 0.0 1 0.20 1 R\nln2.fts M1 1 0.0 1 0.20 1 R\n" +
+                             "./a1.fit M42 1 0.0 1 0.20 1 R\nhere/t1.fts M1 1 0.0 1 0.20 1 R\n" +
+                             "t1.fts M1 1 0.0 1 0.20 1 R\nx.fts M42 1 0.0 1 0.20 1 R\n" +
                              "a3.fts M42 1 0.0 1 0.20 1 R\n";
     std::map<std::string, std::string> files[3];
     std::string consoles[3];
@@ -713,6 +718,9 @@ TEST(InFlight, EverythingAppearsInRunListOrder) {
       e2e::ScopedTempDir dir;
       writeNight(dir, cameras, list);
       fs::create_directory(dir.file("x.fit"));
+      fs::create_symlink("a1.fit", dir.file("ln1.fts"));
+      fs::create_symlink("s1.fts", dir.file("ln2.fts"));
+      fs::create_directory_symlink(".", dir.file("here"));
       const e2e::RunResult r = runInFlight(p, dir.path(), entries);
       EXPECT_EQ(r.exitStatus, 1) << r.out;
       EXPECT_TRUE(endsWith(r.out, "Cannot open. (x.fit)\n")) << r.out;
@@ -752,6 +760,73 @@ TEST(InFlight, AFailedWriteHidesTheEntryAlreadyInFlight) {
     EXPECT_EQ(logOf(inFlight.path()), logOf(alone.path()));
     EXPECT_FALSE(nameExists(inFlight.file("next.fit")));
     EXPECT_EQ(temporariesIn(inFlight.path()), std::vector<std::string>{});
+  }
+}
+
+// Everything a night leaves: console, standard error, exit status and every
+// regular file (DATE masked).
+struct Ending {
+  std::string console;
+  int status;
+  std::map<std::string, std::string> files;
+};
+
+Ending runAndCollect(const Program& p, const std::string& dir, int entries,
+                     const std::string& limits) {
+  const e2e::RunResult r = runInFlight(p, dir, entries, limits);
+  Ending ending{r.out + "\n-- stderr --\n" + r.err, r.exitStatus, {}};
+  for (const auto& item : fs::directory_iterator(dir))
+    if (isRegularFile(item.path().string()))
+      ending.files[item.path().filename().string()] = outputOf(p, item.path().string());
+  return ending;
+}
+
+// The recovery paths of entries in flight, each reached on purpose through
+// the fault seam (tests/support/faultfs.cpp) or a folder in the way: two in
+// flight must end exactly as one at a time.
+TEST(Recovery, EveryRecoveryPathGivesTheOneAtATimeResult) {
+  struct Case {
+    const char* what;
+    const char* seam;    // FAULTFS, or "" for none
+    bool logIsAFolder;
+    const char* ending;  // the end of the console, before standard error
+  };
+  const Case cases[] = {
+      // The first write fails for want of the room the next entry's
+      // temporary took: written again alone, later entries restarted.
+      {"room taken by a later entry", "room-for-one", false, "---- FINISHED ----\n"},
+      // Two transfers at once, or the write fails: as many workers as asked.
+      {"two workers for two entries", "two-at-once", false, "---- FINISHED ----\n"},
+      // A close that fails loses the data: never renamed.
+      {"close fails", "close-eio", false, "Cannot write. (an1.fit)\n"},
+      // Log lines that find no room drop the later entries and restart them.
+      {"error log a folder", "", true, "---- FINISHED ----\n"},
+  };
+  const std::string list = std::string(kDirectives) + "an1.fts M42 1 0.0 1 0.20 1 R\n" +
+                           "an2.fts Vega 1 0.0 1 0.20 1 R\n" + kAndorList;
+  for (const Program& p : kPrograms) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(p.name) + ": " + c.what);
+      const std::string seam = *c.seam == '\0' ? ":" :
+          std::string("export FAULTFS=") + c.seam + " LD_PRELOAD=" + FAULTFS_LIB +
+          " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\"";
+      Ending endings[2];
+      for (int entries : {1, 2}) {
+        e2e::ScopedTempDir dir;
+        writeNight(dir, andorNight(p), list);
+        e2e::writeFile(dir.file("an1.fit"), "an older output\n");
+        if (c.logIsAFolder) fs::create_directory(dir.file("tarnfits.log"));
+        endings[entries - 1] = runAndCollect(p, dir.path(), entries, seam);
+        EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
+      }
+      EXPECT_NE(endings[0].console.find(std::string(c.ending) + "\n-- stderr --"),
+                std::string::npos) << endings[0].console;
+      EXPECT_EQ(endings[1].console, endings[0].console);
+      EXPECT_EQ(endings[1].status, endings[0].status);
+      EXPECT_EQ(endings[1].files.size(), endings[0].files.size());
+      for (const auto& [name, bytes] : endings[0].files)
+        EXPECT_TRUE(endings[1].files[name] == bytes) << name << " differs";
+    }
   }
 }
 
