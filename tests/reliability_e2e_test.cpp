@@ -644,6 +644,76 @@ TEST(Killed, AtAnyMomentEveryOutputIsWholeOrAbsent) {
   }
 }
 
+// SIGINT, SIGTERM and SIGHUP at random moments of a night: the run dies of
+// that signal (or has finished), no temporary is left, and each output
+// name holds the older output or a whole new one. SIGHUP ignored from the
+// start (nohup) stays ignored.
+TEST(Killed, ASignalEndsTheRunCleanAndByThatSignal) {
+  using std::chrono::microseconds;
+  std::mt19937 random(20261208);
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    e2e::ScopedTempDir referenceNight;
+    writeNight(referenceNight, andorNight(p), kDirectives + std::string(kAndorList));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(p, referenceNight.path()).exitStatus, 0);
+    std::uniform_int_distribution<long> moment(0, std::chrono::duration_cast<microseconds>(
+                                                      std::chrono::steady_clock::now() - start)
+                                                      .count());
+    for (int round = 0; round < 12; ++round) {
+      const int signal = round % 4 == 3 ? SIGHUP : round % 2 == 0 ? SIGINT : SIGTERM;
+      const bool ignored = round % 4 == 3;  // as under nohup
+      e2e::ScopedTempDir night;
+      writeNight(night, andorNight(p), kDirectives + std::string(kAndorList));
+      e2e::writeFile(night.file("an2.fit"), "an older output\n");
+      Background program("/bin/sh", night.path(), false, "/dev/null",
+                         {"-c", std::string(ignored ? "trap '' HUP; " : "") + "exec \"$0\"", p.exe});
+      std::this_thread::sleep_for(microseconds(moment(random)));
+      ::kill(program.pid(), signal);
+      const int status = program.wait();
+      EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == signal && !ignored) ||
+                  (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+          << "signal " << signal << ", wait status " << status;
+      EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{}) << "signal " << signal;
+      for (const char* name : {"an1.fit", "an2.fit", "an3.fit", "an4.fit"}) {
+        if (!nameExists(night.file(name))) continue;
+        const std::string bytes = slurp(night.file(name));
+        EXPECT_TRUE((bytes == "an older output\n" && std::string(name) == "an2.fit") ||
+                    comparable(p, bytes) == outputOf(p, referenceNight.file(name)))
+            << name << " is part of an output";
+      }
+    }
+  }
+}
+
+// The console is written line by line whatever it is connected to: the
+// lines of the entries done reach a file before a signal ends the run (here
+// while an entry waits to open a named pipe), and a closed pipe ends the
+// run by SIGPIPE with no temporary left.
+TEST(Killed, TheLinesOfEntriesDoneSurviveASignal) {
+  e2e::ScopedTempDir night, console;
+  writeNight(night, andorNight(kConverter),
+             kDirectives + std::string(kAndorList) +
+                 "gone.fts M42 1 0.0 1 0.20 1 R\nfifo.fts M42 1 0.0 1 0.20 1 R\n");
+  ASSERT_EQ(::mkfifo(night.file("fifo.fts").c_str(), 0644), 0);
+  Background program(kConverter.exe, night.path(), false, console.file("out"));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (e2e::readFile(console.file("out")).find("(gone.fts)  Skipped\n") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ::kill(program.pid(), SIGTERM);
+  const int status = program.wait();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_NE(e2e::readFile(console.file("out")).find("an4.fts --> an4.fit"), std::string::npos);
+
+  e2e::ScopedTempDir piped;
+  writeNight(piped, andorNight(kConverter), kDirectives + std::string(kAndorList));
+  const e2e::RunResult r = e2e::runProgram(
+      "/bin/sh", piped.path(), "", {"-c", "{ \"$0\"; echo $? >status; } | head -n 3", kConverter.exe});
+  EXPECT_EQ(e2e::readFile(piped.file("status")), "141\n");
+  EXPECT_EQ(temporariesIn(piped.path()), std::vector<std::string>{});
+}
+
 // An output name that is a link to a file is replaced, the linked file left
 // alone; a folder where no file can be created stops the run before any
 // sample is read, even where the older output itself could be written.
