@@ -1340,6 +1340,38 @@ TEST(Load, TwoThousandEntriesInLittleMemory) {
                           std::to_string(idle + kMemoryHeadroomKiB));
 }
 
+// Eight entries asked for under virtual-memory limits from next to nothing
+// up: never an abort or a temporary left, and wherever one entry at a time
+// finishes, eight finish with the same console and outputs (with fewer
+// workers). Below the main thread's own buffer both stop with the same
+// message.
+TEST(Load, EightInFlightFinishWhereOneDoes) {
+  if (sanitizedBuild())
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no virtual-memory "
+                    "limit can apply";
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const long idle = idleVirtualKiB(p);
+    ASSERT_GT(idle, 0);
+    for (long extraKiB : {0, 2048, 6144, 8192, 10240, 16384, 30720}) {
+      SCOPED_TRACE("ulimit -v " + std::to_string(idle + extraKiB));
+      Ending endings[2];
+      for (int entries : {1, 8}) {
+        e2e::ScopedTempDir dir;
+        writeNight(dir, andorNight(p), kDirectives + std::string(kAndorList));
+        endings[entries == 1 ? 0 : 1] =
+            runAndCollect(p, dir.path(), entries, "ulimit -v " + std::to_string(idle + extraKiB));
+        EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
+        EXPECT_TRUE(endings[entries == 1 ? 0 : 1].status == 0 ||
+                    endings[entries == 1 ? 0 : 1].status == 1);
+      }
+      EXPECT_EQ(endings[1].console, endings[0].console);
+      EXPECT_EQ(endings[1].status, endings[0].status);
+      EXPECT_TRUE(endings[1].files == endings[0].files) << "the outputs differ";
+    }
+  }
+}
+
 // Peak resident size, in KiB, from the program's own resource usage, of a
 // night of `frames` entries that cycles through a T5, an S5 and the
 // program's Andor file (hard links to three camera files, one name each).
