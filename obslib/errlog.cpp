@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "obslib.h"
 
@@ -20,24 +22,40 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+// Writes the whole text at the end of the open log; false when a write
+// fails (a full disk). Written straight to the descriptor, so that nothing
+// of a failed line stays in a stream buffer to be written later.
+bool appendWhole(int log, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(log, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 // errlistquiet: appends "cannot open '<fileName>'  (<reason>)\n" to the
 // error log and says whether the line was written; warns no one.
 //
 // The log is opened and closed within the call, so each line has reached the
-// file system before the caller goes on.
+// file system before the caller goes on. A line that fails part way is cut
+// off again, so the log holds whole lines only.
 bool errlistquiet(const char* fileName, const char* reason) {
   FileHandle log(std::fopen(kErrorLogName, kErrorLogMode));
   if (!log) return false;
+  const int fd = fileno(log.get());
   struct stat before;
-  const bool sized = ::fstat(fileno(log.get()), &before) == 0;
-  const bool written = std::fprintf(log.get(), kErrorLineFormat, fileName, reason) >= 0 &&
-                       std::fflush(log.get()) == 0;
-  if (!written && sized) {
-    std::clearerr(log.get());
-    (void)::ftruncate(fileno(log.get()), before.st_size);
-  }
+  const bool sized = ::fstat(fd, &before) == 0;
+  const int length = std::snprintf(nullptr, 0, kErrorLineFormat, fileName, reason);
+  std::string line(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+  std::snprintf(&line[0], line.size() + 1, kErrorLineFormat, fileName, reason);
+  const bool written = length >= 0 && appendWhole(fd, line);
+  // Nothing more can be done when the cut fails too.
+  if (!written && sized && ::ftruncate(fd, before.st_size) != 0) std::clearerr(log.get());
   const bool closed = std::fclose(log.release()) == 0;
   return written && closed;
 }

@@ -869,8 +869,10 @@ TEST(Recovery, EveryRecoveryPathGivesTheOneAtATimeResult) {
       {"two workers for two entries", "two-at-once", false, "---- FINISHED ----\n"},
       // A close that fails loses the data: never renamed.
       {"close fails", "close-eio", false, "Cannot write. (an1.fit)\n"},
-      // Log lines that find no room drop the later entries and restart them.
+      // Log lines that find no room drop the later entries and restart them;
+      // a half-written line is cut off first.
       {"error log a folder", "", true, "---- FINISHED ----\n"},
+      {"log line cut short", "log-room", false, "---- FINISHED ----\n"},
   };
   const std::string list = std::string(kDirectives) + "an1.fts M42 1 0.0 1 0.20 1 R\n" +
                            "an2.fts Vega 1 0.0 1 0.20 1 R\n" + kAndorList;

@@ -8,7 +8,10 @@
 //                 ENOSPC: the later entry's temporary took the room;
 //   two-at-once   a write to a temporary on a worker thread waits until two
 //                 are under way at once, and fails with EIO when that does
-//                 not happen within ten seconds.
+//                 not happen within ten seconds;
+//   log-room      a write to the error log while a temporary exists beside
+//                 it writes half its bytes, and the next write fails with
+//                 ENOSPC: the temporaries took the room.
 // Writes on the main thread, and every other file, are left alone.
 #include <dirent.h>
 #include <dlfcn.h>
@@ -74,9 +77,16 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
   using Write = ssize_t (*)(int, const void*, size_t);
   static const Write real = reinterpret_cast<Write>(::dlsym(RTLD_NEXT, "write"));
   const std::string how = mode();
-  if (how.empty() || !onWorker() || !isTemporary(pathOf(fd))) return real(fd, data, size);
+  const std::string path = how.empty() ? std::string() : pathOf(fd);
+  const std::string log = "/tarnfits.log";
+  if (how == "log-room" && path.size() > log.size() &&
+      path.compare(path.size() - log.size(), log.size(), log) == 0 && temporariesBeside(path) > 0) {
+    if (!roomTaken.exchange(true)) return real(fd, data, size / 2);
+    errno = ENOSPC;
+    return -1;
+  }
+  if (how.empty() || !onWorker() || !isTemporary(path)) return real(fd, data, size);
   if (how == "room-for-one" && !roomTaken.exchange(true)) {
-    const std::string path = pathOf(fd);
     waitFor([&path] { return temporariesBeside(path) >= 2; }, std::chrono::seconds(10));
     errno = ENOSPC;
     return -1;
