@@ -1,32 +1,10 @@
 #include "worker_pool.h"
 
-#include <sys/mman.h>
-
 #include <new>
 #include <system_error>
 
 #include "camera_header.h"
-#include "process_setup.h"
 #include "temporary_file.h"
-
-namespace {
-
-// What the rest of a run may still take once the workers hold their
-// buffers and stacks: the entries in flight (cards, texts, open files), the
-// catalogue and the log. A worker that would leave less is not started, so
-// that wherever one entry at a time finishes, several do too.
-constexpr std::size_t kRoomForTheRun = 4 * 1024 * 1024;
-
-// Whether `bytes` of address space can still be had.
-bool roomFor(std::size_t bytes) {
-  void* probe = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                       -1, 0);
-  if (probe == MAP_FAILED) return false;
-  ::munmap(probe, bytes);
-  return true;
-}
-
-}  // namespace
 
 WorkerPool::~WorkerPool() {
   {
@@ -46,10 +24,6 @@ int WorkerPool::start(int count) {
     try {
       buffers_.push_back(std::make_unique<SampleBuffer>(largestImagePixels()));
     } catch (const std::bad_alloc&) {
-      break;
-    }
-    if (!roomFor(kWorkerStackBytes + kRoomForTheRun)) {
-      buffers_.pop_back();
       break;
     }
     try {

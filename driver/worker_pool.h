@@ -40,7 +40,8 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   // Starts up to `count` workers, each with a sample buffer of its own, as
-  // long as a buffer, a thread and room for the rest of the run can be had.
+  // long as a buffer and a thread can be had (what they take is released
+  // again at the first that cannot).
   // Returns how many run: 0 leaves every transfer to the main thread.
   int start(int count);
   int size() const { return static_cast<int>(workers_.size()); }
