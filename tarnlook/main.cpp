@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "folder.h"
 #include "frame.h"
 #include "layout.h"
 #include "sheet.h"
@@ -20,7 +21,7 @@
 
 namespace {
 
-constexpr int kStatusWriteFailed = 1;  // a picture could not be written
+constexpr int kStatusWriteFailed = 1;  // a picture, the console or the folder failed
 constexpr int kStatusUsage = 2;        // wrong command line
 
 const char* const kUsage =
@@ -40,11 +41,16 @@ const char* const kUsage =
     "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
     "replacing an older picture only by a complete one, and prints one line per\n"
     "frame (name, OBJECT, the two zscale limits), then the pictures written.\n"
+    "Then it removes the sheets of earlier runs that it did not write again\n"
+    "(tarnlook.png when it wrote numbered sheets, or the reverse, and numbers\n"
+    "beyond its own), so that the sheets in the folder come from one run; it\n"
+    "removes no other file. A run without a frame writes and removes nothing.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
     "\n"
     "Exit status:\n"
     "  0  the pictures were written, or there was no frame to draw\n"
-    "  1  a picture could not be written\n"
+    "  1  a picture could not be written, an older sheet could not be removed,\n"
+    "     the folder could not be read, or standard output could not be written\n"
     "  2  wrong command line; no file was read or written\n"
     "\n"
     "Manual: man tarnlook\n";
@@ -58,8 +64,8 @@ int usageError(const std::string& message) {
   return kStatusUsage;
 }
 
-// Help and version go to standard output; a full disk or a closed pipe there
-// must not pass for success.
+// Every run ends here: the console lines, help and version go to standard
+// output, and a full disk or a closed pipe there must not pass for success.
 int finishStandardOutput() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("tarnlook: cannot write to standard output\n", stderr);
@@ -68,21 +74,28 @@ int finishStandardOutput() {
   return 0;
 }
 
-// The *.fit files of the current folder (as a shell's *.fit finds them: no
-// names starting with '.'), regular files only, in byte order of the names.
-std::vector<std::string> framesOfFolder() {
+// Puts into `frames` the *.fit files of the current folder (as a shell's
+// *.fit finds them: no names starting with '.'), regular files only, in byte
+// order of the names. Returns an empty text, else why the folder could not
+// be read.
+std::string framesOfFolder(std::vector<std::string>& frames) {
   std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
-    const std::string name = entry.path().filename().string();
+  const std::string failure = tarnlook::listFolder(".", names);
+  if (!failure.empty()) return failure;
+  for (const std::string& name : names) {
     if (name.size() <= 4 || name[0] == '.' || name.compare(name.size() - 4, 4, ".fit") != 0) {
       continue;
     }
     std::error_code ignored;
-    if (entry.is_regular_file(ignored)) names.push_back(name);
+    if (std::filesystem::is_regular_file(name, ignored)) frames.push_back(name);
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  std::sort(frames.begin(), frames.end());
+  return "";
+}
+
+int runFailed(const std::string& message) {
+  std::fprintf(stderr, "tarnlook: %s\n", message.c_str());
+  return kStatusWriteFailed;
 }
 
 // Collects the frames of the run and writes them sheet by sheet, keeping at
@@ -104,6 +117,9 @@ class SheetWriter {
     if (pending_.empty()) return true;
     return flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, !written_.empty()));
   }
+
+  // The number of sheets written.
+  int count() const { return static_cast<int>(written_.size()); }
 
   // "Picture: tarnlook.png (12 frames)", or every sheet after "Pictures:".
   std::string summary() const {
@@ -134,7 +150,11 @@ class SheetWriter {
 };
 
 int run(const std::vector<std::string>& given) {
-  const std::vector<std::string> names = given.empty() ? framesOfFolder() : given;
+  std::vector<std::string> names = given;
+  if (given.empty()) {
+    const std::string failure = framesOfFolder(names);
+    if (!failure.empty()) return runFailed(failure);
+  }
   tarnlook::FrameReader reader;
   SheetWriter sheets;
   int frames = 0;
@@ -156,7 +176,9 @@ int run(const std::vector<std::string>& given) {
   }
   if (!sheets.finish()) return kStatusWriteFailed;
   std::printf("%s\n", sheets.summary().c_str());
-  return 0;
+  // Only now, with this run's sheets in place, do the older ones go.
+  const std::string failure = tarnlook::removeStaleSheets(sheets.count());
+  return failure.empty() ? 0 : runFailed(failure);
 }
 
 }  // namespace
@@ -181,5 +203,7 @@ int main(int argc, char** argv) {
     }
     return finishStandardOutput();
   }
-  return run(args);
+  const int status = run(args);
+  const int console = finishStandardOutput();
+  return status != 0 ? status : console;
 }

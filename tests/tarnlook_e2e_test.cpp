@@ -166,17 +166,21 @@ TEST(TarnlookE2e, FolderFramesInNameOrderBadFilesPassedOver) {
   EXPECT_EQ(filesIn(dir.path()).size(), 11u);  // the ten files and the picture
 }
 
+std::string frameName(int i) { return (i < 10 ? "f0" : "f") + std::to_string(i) + ".fit"; }
+
 TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   e2e::ScopedTempDir dir;
-  for (int i = 1; i <= 49; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "f%02d.fit", i);
-    writeFits(dir.file(name), SHORT_IMG, {2, 2}, {0, 1, 2, static_cast<float>(i)});
+  for (int i = 1; i <= 60; ++i) {
+    writeFits(dir.file(frameName(i)), SHORT_IMG, {2, 2}, {0, 1, 2, static_cast<float>(i)});
   }
-  e2e::writeFile(dir.file("tarnlook-1.png"), "an older picture");
+  // Sheets of older runs, and pictures whose names are not those of sheets.
+  for (const char* name : {"tarnlook-1.png", "tarnlook-3.png", "tarnlook.png", "tarnlook-01.png",
+                           "tarnlook-x.png", "notes.png"}) {
+    e2e::writeFile(dir.file(name), "an older picture");
+  }
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  const std::string last = "Pictures: tarnlook-1.png (48 frames), tarnlook-2.png (1 frame)\n";
+  const std::string last = "Pictures: tarnlook-1.png (48 frames), tarnlook-2.png (12 frames)\n";
   ASSERT_GE(r.out.size(), last.size());
   EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
   ImagePtr first = readPng(dir.file("tarnlook-1.png"));
@@ -184,9 +188,26 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   ASSERT_TRUE(first && second);
   EXPECT_EQ(gdImageSX(first.get()), sheetWidth(8));
   EXPECT_EQ(gdImageSY(first.get()), 2 * 8 + 6 * rowHeight(256) + 5 * 8);
-  EXPECT_EQ(gdImageSX(second.get()), sheetWidth(1));
-  EXPECT_EQ(gdImageSY(second.get()), 2 * 8 + rowHeight(256));
-  EXPECT_EQ(filesIn(dir.path()).size(), 51u);  // no temporary file is left
+  EXPECT_EQ(gdImageSX(second.get()), sheetWidth(8));
+  EXPECT_EQ(gdImageSY(second.get()), 2 * 8 + 2 * rowHeight(256) + 8);
+  // The frames, two sheets and three other pictures: no temporary file.
+  EXPECT_EQ(filesIn(dir.path()).size(), 65u);
+
+  // Five frames left: one sheet, and the numbered ones go.
+  for (int i = 6; i <= 60; ++i) fs::remove(dir.file(frameName(i)));
+  const e2e::RunResult again = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  EXPECT_EQ(again.exitStatus, 0) << again.err;
+  EXPECT_NE(again.out.find("\nPicture: tarnlook.png (5 frames)\n"), std::string::npos) << again.out;
+  EXPECT_EQ(filesIn(dir.path()),
+            (std::set<std::string>{"f01.fit", "f02.fit", "f03.fit", "f04.fit", "f05.fit",
+                                   "tarnlook.png", "tarnlook-01.png", "tarnlook-x.png",
+                                   "notes.png"}));
+
+  // Console lines lost on a full device are a failure.
+  const e2e::RunResult full = e2e::runProgram(
+      "/bin/sh", dir.path(), "", {"-c", "exec \"$0\" >/dev/full", TARNLOOK_EXE}, kTimeoutSeconds);
+  EXPECT_EQ(full.exitStatus, 1);
+  EXPECT_EQ(full.err, "tarnlook: cannot write to standard output\n");
 }
 
 TEST(TarnlookE2e, NoFrameWritesNothing) {

@@ -11,6 +11,7 @@
 
 #include "e2e.h"
 #include "label.h"
+#include "layout.h"
 #include "nightgen.h"
 #include "thumbnail.h"
 #include "zscale.h"
@@ -171,6 +172,17 @@ TEST(TarnlookLabel, LinesOfOneFrame) {
   const tarnlook::FrameHeader header{"M31", "OBJECT", "V", "21:04:05", "1.25", 2048, 512};
   EXPECT_EQ(tarnlook::labelLines("an0001.fit", header, 42),
             (std::vector<std::string>{"an0001.fit", "M31  OBJECT  V", "UT 21:04:05  airmass 1.25"}));
+}
+
+TEST(TarnlookLayout, SheetsNotWrittenAgainAreStale) {
+  const std::vector<std::string> folder = {"tarnlook.png", "tarnlook-1.png", "tarnlook-3.png",
+      "tarnlook-10.png", "tarnlook-01.png", "tarnlook-0.png", "tarnlook-.png", "tarnlook--1.png",
+      "tarnlook-x.png", "tarnlook-1.png.part7", "notes.png"};
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(tarnlook::staleSheets(folder, 0), Names{});  // the run drew nothing
+  EXPECT_EQ(tarnlook::staleSheets(folder, 1),
+            (Names{"tarnlook-1.png", "tarnlook-3.png", "tarnlook-10.png"}));
+  EXPECT_EQ(tarnlook::staleSheets(folder, 3), (Names{"tarnlook.png", "tarnlook-10.png"}));
 }
 
 TEST(TarnlookZscale, FewOrNoSamples) {
