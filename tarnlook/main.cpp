@@ -50,7 +50,7 @@ const char* const kUsage =
     "Exit status:\n"
     "  0  the pictures were written, or there was no frame to draw\n"
     "  1  a picture could not be written, an older sheet could not be removed,\n"
-    "     the folder could not be read, or standard output could not be written\n"
+    "     the current folder could not be listed, or standard output failed\n"
     "  2  wrong command line; no file was read or written\n"
     "\n"
     "Manual: man tarnlook\n";
