@@ -1,4 +1,5 @@
-// tarnlook: a contact sheet of the night's frames, one PNG picture.
+// tarnlook: a contact sheet of the night's frames, one PNG picture, and the
+// night's report beside it (a web page and a CSV table).
 //
 //   tarnlook              every *.fit of the current folder, in name order
 //   tarnlook FILE...      the files given, in the order given
@@ -12,6 +13,7 @@
 
 #include "frame.h"
 #include "layout.h"
+#include "reportfile.h"
 #include "sheet.h"
 
 #ifndef TARNLOOK_VERSION
@@ -137,16 +139,19 @@ int run(const std::vector<std::string>& given) {
   const std::vector<std::string> names = given.empty() ? framesOfFolder() : given;
   tarnlook::FrameReader reader;
   SheetWriter sheets;
+  tarnlook::NightReport report;
   int frames = 0;
   for (const std::string& name : names) {
     tarnlook::Frame frame;
     const std::string note = reader.read(name, frame);
     if (!note.empty()) {
       std::printf("%s\n", note.c_str());
+      report.passedOver.push_back(note);
       continue;
     }
     std::printf("%s\n", tarnlook::consoleLine(frame.name, frame.header, frame.limits).c_str());
     ++frames;
+    report.frames.push_back({frame.name, frame.header, frame.limits, frame.size});
     if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
   }
   if (frames == 0) {
@@ -156,6 +161,12 @@ int run(const std::vector<std::string>& given) {
   }
   if (!sheets.finish()) return kStatusWriteFailed;
   std::printf("%s\n", sheets.summary().c_str());
+  if (const auto failure = tarnlook::writeReport(std::move(report))) {
+    std::printf("Cannot write. (%s)\n", failure->file.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());
+    return kStatusWriteFailed;
+  }
   return 0;
 }
 
