@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int kStatusWriteFailed = 1;  // a picture could not be written
+constexpr int kStatusWriteFailed = 1;  // a picture, the page or the table could not be written
 constexpr int kStatusUsage = 2;        // wrong command line
 
 const char* const kUsage =
@@ -40,13 +40,19 @@ const char* const kUsage =
     "current folder\n"
     "  tarnlook.png     the sheet: up to 48 frames, 8 across and 6 down\n"
     "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
-    "replacing an older picture only by a complete one, and prints one line per\n"
+    "  tarnlook.html    the night's report: the sheets, each thumbnail a link to\n"
+    "                   its frame's row in a table of the header values and the\n"
+    "                   zscale limits, and the files passed over\n"
+    "  tarnlook.csv     that table for programs (RFC 4180, CRLF line ends)\n"
+    "replacing an older file only by a complete one, and prints one line per\n"
     "frame (name, OBJECT, the two zscale limits), then the pictures written.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
+    "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
+    "and a backslash as \\\\, on the console, the page and in the table.\n"
     "\n"
     "Exit status:\n"
-    "  0  the pictures were written, or there was no frame to draw\n"
-    "  1  a picture could not be written\n"
+    "  0  the pictures, page and table were written, or there was no frame\n"
+    "  1  a picture, the page or the table could not be written\n"
     "  2  wrong command line; no file was read or written\n"
     "\n"
     "Manual: man tarnlook\n";
