@@ -13,7 +13,7 @@
 
 #include "frame.h"
 #include "layout.h"
-#include "reportfile.h"
+#include "night_report_file.h"
 #include "sheet.h"
 
 #ifndef TARNLOOK_VERSION

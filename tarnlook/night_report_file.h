@@ -1,11 +1,11 @@
 // Writing the morning report beside the sheets.
-#ifndef TARNLOOK_REPORTFILE_H
-#define TARNLOOK_REPORTFILE_H
+#ifndef TARNLOOK_NIGHT_REPORT_FILE_H
+#define TARNLOOK_NIGHT_REPORT_FILE_H
 
 #include <optional>
 #include <string>
 
-#include "report.h"
+#include "night_report.h"
 
 namespace tarnlook {
 
@@ -24,4 +24,4 @@ std::optional<WriteFailure> writeReport(NightReport report);
 
 }  // namespace tarnlook
 
-#endif  // TARNLOOK_REPORTFILE_H
+#endif  // TARNLOOK_NIGHT_REPORT_FILE_H

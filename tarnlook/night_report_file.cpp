@@ -1,5 +1,5 @@
 // The page and the table of a night, written as files.
-#include "reportfile.h"
+#include "night_report_file.h"
 
 #include <filesystem>
 #include <system_error>

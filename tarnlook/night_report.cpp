@@ -1,5 +1,5 @@
 // Composing the page and the table of a night.
-#include "report.h"
+#include "night_report.h"
 
 #include <algorithm>
 

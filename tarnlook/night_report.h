@@ -1,8 +1,8 @@
 // The morning report of a night: the frames drawn as a web page beside the
 // sheets, and as a CSV table for programs. Both are composed here as text;
-// reportfile.h writes them.
-#ifndef TARNLOOK_REPORT_H
-#define TARNLOOK_REPORT_H
+// night_report_file.h writes them.
+#ifndef TARNLOOK_NIGHT_REPORT_H
+#define TARNLOOK_NIGHT_REPORT_H
 
 #include <string>
 #include <vector>
@@ -60,4 +60,4 @@ std::string reportTable(const NightReport& report);
 
 }  // namespace tarnlook
 
-#endif  // TARNLOOK_REPORT_H
+#endif  // TARNLOOK_NIGHT_REPORT_H
