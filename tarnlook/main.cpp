@@ -1,4 +1,5 @@
-// tarnlook: a contact sheet of the night's frames, one PNG picture.
+// tarnlook: a contact sheet of the night's frames, one PNG picture, and the
+// night's report beside it (a web page and a CSV table).
 //
 //   tarnlook              every *.fit of the current folder, in name order
 //   tarnlook FILE...      the files given, in the order given
@@ -13,6 +14,7 @@
 #include "folder.h"
 #include "frame.h"
 #include "layout.h"
+#include "night_report_file.h"
 #include "sheet.h"
 
 #ifndef TARNLOOK_VERSION
@@ -21,7 +23,7 @@
 
 namespace {
 
-constexpr int kStatusWriteFailed = 1;  // a picture, the console or the folder failed
+constexpr int kStatusWriteFailed = 1;  // a picture, the page, the table, the console or the folder failed
 constexpr int kStatusUsage = 2;        // wrong command line
 
 const char* const kUsage =
@@ -39,18 +41,25 @@ const char* const kUsage =
     "current folder\n"
     "  tarnlook.png     the sheet: up to 48 frames, 8 across and 6 down\n"
     "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
-    "replacing an older picture only by a complete one, and prints one line per\n"
+    "  tarnlook.html    the night's report: the sheets, each thumbnail a link to\n"
+    "                   its frame's row in a table of the header values and the\n"
+    "                   zscale limits, and the files passed over\n"
+    "  tarnlook.csv     that table for programs (RFC 4180, CRLF line ends)\n"
+    "replacing an older file only by a complete one, and prints one line per\n"
     "frame (name, OBJECT, the two zscale limits), then the pictures written.\n"
     "Then it removes the sheets of earlier runs that it did not write again\n"
     "(tarnlook.png when it wrote numbered sheets, or the reverse, and numbers\n"
     "beyond its own), so that the sheets in the folder come from one run; it\n"
     "removes no other file. A run without a frame writes and removes nothing.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
+    "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
+    "and a backslash as \\\\, on the console, the page and in the table.\n"
     "\n"
     "Exit status:\n"
-    "  0  the pictures were written, or there was no frame to draw\n"
-    "  1  a picture could not be written, an older sheet could not be removed,\n"
-    "     the current folder could not be listed, or standard output failed\n"
+    "  0  the pictures, page and table were written, or there was no frame\n"
+    "  1  a picture, the page or the table could not be written, an older sheet\n"
+    "     could not be removed, the current folder could not be listed, or\n"
+    "     standard output failed\n"
     "  2  wrong command line; no file was read or written\n"
     "\n"
     "Manual: man tarnlook\n";
@@ -157,16 +166,19 @@ int run(const std::vector<std::string>& given) {
   }
   tarnlook::FrameReader reader;
   SheetWriter sheets;
+  tarnlook::NightReport report;
   int frames = 0;
   for (const std::string& name : names) {
     tarnlook::Frame frame;
     const std::string note = reader.read(name, frame);
     if (!note.empty()) {
       std::printf("%s\n", note.c_str());
+      report.passedOver.push_back(note);
       continue;
     }
     std::printf("%s\n", tarnlook::consoleLine(frame.name, frame.header, frame.limits).c_str());
     ++frames;
+    report.frames.push_back({frame.name, frame.header, frame.limits, frame.size});
     if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
   }
   if (frames == 0) {
@@ -176,6 +188,12 @@ int run(const std::vector<std::string>& given) {
   }
   if (!sheets.finish()) return kStatusWriteFailed;
   std::printf("%s\n", sheets.summary().c_str());
+  if (const auto failure = tarnlook::writeReport(std::move(report))) {
+    std::printf("Cannot write. (%s)\n", failure->file.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());
+    return kStatusWriteFailed;
+  }
   // Only now, with this run's sheets in place, do the older ones go.
   const std::string failure = tarnlook::removeStaleSheets(sheets.count());
   return failure.empty() ? 0 : runFailed(failure);

@@ -90,6 +90,8 @@ std::string systemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
+}  // namespace
+
 // Writes all bytes to a new file beside `path` and renames it over `path`.
 std::string replaceFile(const std::string& path, const void* bytes, std::size_t size) {
   const std::string temporary = path + ".part" + std::to_string(::getpid());
@@ -116,7 +118,7 @@ std::string replaceFile(const std::string& path, const void* bytes, std::size_t 
   return error;
 }
 
-}  // namespace
+int labelLineHeight() { return gdFontGetSmall()->h; }
 
 std::string writeSheet(const std::vector<Frame>& frames, const std::string& path) {
   gdFontPtr font = gdFontGetSmall();

@@ -2,6 +2,7 @@
 #ifndef TARNLOOK_SHEET_H
 #define TARNLOOK_SHEET_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,13 @@ namespace tarnlook {
 // Returns an empty text on success, else what went wrong (the temporary
 // file is then removed and `path` is left as it was).
 std::string writeSheet(const std::vector<Frame>& frames, const std::string& path);
+
+// Writes `size` bytes to a new file beside `path` and renames it over
+// `path`; returns an empty text, else what went wrong (`path` unchanged).
+std::string replaceFile(const std::string& path, const void* bytes, std::size_t size);
+
+// The height in pixels of a label line, as writeSheet lays out the sheet.
+int labelLineHeight();
 
 }  // namespace tarnlook
 
