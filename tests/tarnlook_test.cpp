@@ -169,7 +169,7 @@ TEST(TarnlookZscale, RejectionWorkedByHand) {
 }
 
 TEST(TarnlookLabel, LinesOfOneFrame) {
-  const tarnlook::FrameHeader header{"M31", "OBJECT", "V", "21:04:05", "1.25", 2048, 512};
+  const tarnlook::FrameHeader header{"M31", "OBJECT", "V", "60.0", "21:04:05", "1.25", 2048, 512};
   EXPECT_EQ(tarnlook::labelLines("an0001.fit", header, 42),
             (std::vector<std::string>{"an0001.fit", "M31  OBJECT  V", "UT 21:04:05  airmass 1.25"}));
 }
