@@ -6,10 +6,10 @@
 
 #include "files.h"
 #include "messages.h"
+#include "night_files.h"
 #include "obslib.h"
 
 namespace {
-const char* const kCatalogueName = "object.lst";
 constexpr int kFieldsUpToSign = 6;  // name, equinox, h, m, s, sign
 constexpr int kAllFields = 9;
 }  // namespace

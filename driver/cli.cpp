@@ -4,10 +4,13 @@
 // and the error log are left alone.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "main_loop.h"
 #include "messages.h"
 #include "pipeline.h"
+#include "process_setup.h"
 #include "report.h"
 
 #ifndef TARNFITS_VERSION
@@ -18,6 +21,7 @@ namespace {
 
 constexpr int kStatusUsage = 2;      // wrong command line
 constexpr int kStatusNoOutput = 1;   // help or version text could not be written
+constexpr int kStatusFatal = 1;      // the run stopped
 
 bool isOption(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
@@ -41,10 +45,27 @@ int entriesInFlight(const char* text) {
   return text[0] - '0';
 }
 
+// Runs the night. Whatever escapes it (memory that ran out where no check
+// expected it) ends the run with a message and status 1, never by abort:
+// unwinding closes the files and removes the temporaries.
+int runNight(const DriverProfile& profile, int entriesInFlight) {
+  setUpProcess();
+  try {
+    return runDriver(profile, stdin, entriesInFlight);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    showError(msg::runStopped(profile.programName, "out of memory"));
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    showError(msg::runStopped(profile.programName, e.what()));
+  }
+  return kStatusFatal;
+}
+
 }  // namespace
 
 int runMain(int argc, char** argv, const DriverProfile& profile) {
-  if (argc <= 1) return runDriver(profile, stdin, defaultEntriesInFlight());
+  if (argc <= 1) return runNight(profile, defaultEntriesInFlight());
   const char* arg = argv[1];
   if (argc == 2 && isHelp(arg)) {
     show(msg::usage(profile.programName, profile.usageText));
@@ -72,7 +93,7 @@ int runMain(int argc, char** argv, const DriverProfile& profile) {
     } else if (argc > used) {
       showError(msg::unexpectedArgument(profile.programName, argv[used]));
     } else {
-      return runDriver(profile, stdin, entries);
+      return runNight(profile, entries);
     }
   } else if (isKnown(arg)) {
     // Name the first argument that is wrong: an unknown one, or the one

@@ -27,27 +27,6 @@ FilePtr openLowerOrUpper(const std::string& name, const char* mode) {
   return f;
 }
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    reset();
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-int UniqueFd::release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-bool UniqueFd::reset() {
-  if (fd_ < 0) return true;
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  return closed;
-}
-
 namespace {
 
 UniqueFd openForReading(const std::string& name) {

@@ -1,4 +1,4 @@
-// Small owning wrappers around std::FILE and file descriptors, and the
+// A small owning wrapper around std::FILE, the opening of inputs, and the
 // scanf-like field reader shared by the run-list and catalogue parsers.
 #ifndef DRIVER_FILES_H
 #define DRIVER_FILES_H
@@ -7,31 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "unique_fd.h"
+
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// An owned file descriptor, closed when it goes out of scope.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int release();
-  // Closes the descriptor now; false when close reported an error.
-  bool reset();
-
- private:
-  int fd_ = -1;
-};
 
 // Opens `name` for reading, or else its upper-case form, as a descriptor. A
 // folder never counts as an open file.

@@ -1,7 +1,11 @@
-// The main loop that all three programs share: one run-list line at a time.
-// Every text a run shows comes from messages.h and reaches the console here,
-// through the console owner (report.h).
+// The main loop that all three programs share: it reads the run list line
+// by line, takes each entry through its checks and hands it to the pipeline
+// (pipeline.h), which keeps some entries in flight and commits them in
+// run-list order. Every text a run shows comes from messages.h and reaches
+// the console through the console owner (report.h).
 #include "main_loop.h"
+
+#include <sys/stat.h>
 
 #include <memory>
 #include <optional>
@@ -9,9 +13,11 @@
 
 #include "camera_header.h"
 #include "catalogue.h"
+#include "file_identity.h"
 #include "files.h"
 #include "messages.h"
 #include "mid_exposure.h"
+#include "night_files.h"
 #include "obslib.h"
 #include "pipeline.h"
 #include "report.h"
@@ -19,8 +25,6 @@
 
 namespace {
 
-const char* const kRunListName = "tarnlist.dat";
-const char* const kErrorLogName = "tarnfits.log";
 
 bool endsWith(const std::string& text, const char* tail) {
   std::string t(tail);
@@ -33,6 +37,33 @@ std::string readFirstBlock(int input) {
   std::string block(kBlockLength, '\0');
   block.resize(readUpTo(input, reinterpret_cast<unsigned char*>(&block[0]), block.size()));
   return block;
+}
+
+bool isFolder(const std::string& name) {
+  struct stat st;
+  return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether the input `name` (opened in lower case, else in upper case) is,
+// or may become, a file that an entry in flight writes, or is the error
+// log. A name that reaches no file may be one an entry in flight is about
+// to make.
+bool inputWaits(const std::string& name, const Pipeline& pipeline) {
+  if (!pipeline.busy()) return false;
+  const std::optional<FileKey> log = fileAppendedBy(kErrorLogName);
+  for (const std::string& tried : {name, std::string(chartoupper(name.c_str()))}) {
+    const std::optional<FileKey> file = fileReadBy(tried);
+    if (!file || pipeline.writes(*file) || file == log) return true;
+    if (!isFolder(tried)) return false;  // this is the name that opens
+  }
+  return false;
+}
+
+// Whether the output `file` is one that an entry in flight writes, or the
+// error log, or cannot be told yet.
+bool outputWaits(const std::optional<FileKey>& file, const Pipeline& pipeline) {
+  return pipeline.busy() &&
+         (!file || pipeline.writes(*file) || file == fileAppendedBy(kErrorLogName));
 }
 
 // Asks each question that is still open; false when the answers ended.
@@ -49,8 +80,9 @@ bool answerQuestions(RunSettings& settings, std::FILE* answers) {
 // transfer, or its report alone (in job->report) when it was refused or
 // ended the run: then job->input is closed. The input is opened and its
 // header read once; the transfer takes the samples from where it ends.
-// Whatever depends on an earlier entry's output, or on the error log, waits
-// until every earlier entry is committed.
+// Whatever is, or may be, a file that an earlier entry in flight writes, or
+// the error log, waits until every earlier entry is committed: files are
+// told apart by what the names reach, not by how they are spelled.
 std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::string& line,
                                   const RunSettings& settings, Pipeline& pipeline) {
   auto job = std::make_unique<Job>();
@@ -66,9 +98,7 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
     job->input.reset();
     return std::move(job);
   };
-  const bool inputWaits =
-      name == kErrorLogName || pipeline.writes(name) || pipeline.writes(chartoupper(name.c_str()));
-  if (inputWaits && !pipeline.drain()) return refused({});
+  if (inputWaits(name, pipeline) && !pipeline.drain()) return refused({});
   job->input = openInputLowerOrUpper(name);
   if (!job->input) return refused(msg::inputMissing(name));
   if (fields < 8 || name.size() < 3) return refused(msg::entryLineInvalid(name));
@@ -93,7 +123,8 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
 
   outcome = profile.composeOutput(entry, settings, target, rec, job->plan);
   if (!outcome.isAccepted()) return refused(outcome);
-  if (pipeline.writes(entry.outputName) && !pipeline.drain()) return refused({});
+  job->outputFile = fileReplacedBy(entry.outputName);
+  if (outputWaits(job->outputFile, pipeline) && !pipeline.drain()) return refused({});
   outcome = pipeline.createOutput(entry.outputName, job->output);
   if (!outcome.isAccepted()) return refused(outcome);
   return job;

@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "night_files.h"
 #include "obslib.h"
 
 namespace msg {
 
 namespace {
 
-const char* const kRunListName = "tarnlist.dat";
-const char* const kCatalogueName = "object.lst";
 
 // printf into a string; every caller passes a literal format, which the
 // compiler checks against the arguments.
@@ -123,6 +122,9 @@ Outcome outputUnopenable(const std::string& outputName) {
 Outcome outputUnwritable(const std::string& outputName) {
   return Outcome::fatal(formatted("Cannot write. (%s)\n", outputName.c_str()));
 }
+Outcome memoryExhausted(const std::string& outputName) {
+  return Outcome::fatal(formatted("Out of memory. (%s)\n", outputName.c_str()));
+}
 Outcome inputShort(const std::string& fileName) {
   return Outcome::accepted(formatted("# Warning! Input data is short (%s)\n", fileName.c_str()),
                            "input data is short");
@@ -179,6 +181,9 @@ std::string jobsInvalid(const char* programName, const char* value) {
 }
 std::string standardOutputUnwritable(const char* programName) {
   return formatted("%s: cannot write to standard output\n", programName);
+}
+std::string runStopped(const char* programName, const char* why) {
+  return formatted("%s: stopped: %s\n", programName, why);
 }
 
 }  // namespace msg

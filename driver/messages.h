@@ -42,6 +42,7 @@ std::string summaryLine(const ListEntry& entry, const CatalogueEntry& cat,
 Outcome headerCardTooLong(const std::string& fileName);
 Outcome outputUnopenable(const std::string& outputName);
 Outcome outputUnwritable(const std::string& outputName);
+Outcome memoryExhausted(const std::string& outputName);  // fatal
 // The output is complete; its input ended early.
 Outcome inputShort(const std::string& fileName);
 
@@ -51,6 +52,8 @@ std::string version(const char* programName, const char* versionText);
 std::string unknownArgument(const char* programName, const char* argument);
 std::string unexpectedArgument(const char* programName, const char* argument);
 std::string standardOutputUnwritable(const char* programName);
+// The run stopped on an exception that no check expected.
+std::string runStopped(const char* programName, const char* why);
 std::string jobsInvalid(const char* programName, const char* value);
 
 }  // namespace msg

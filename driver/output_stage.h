@@ -5,18 +5,13 @@
 #ifndef DRIVER_OUTPUT_STAGE_H
 #define DRIVER_OUTPUT_STAGE_H
 
-#include <sys/types.h>
-
 #include <cstddef>
-#include <map>
-#include <memory>
-#include <set>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "files.h"
+#include "leftovers.h"
 #include "outcome.h"
+#include "temporary_file.h"
 
 // How the samples of one input become output bytes. convert() turns `count`
 // input samples of `inputBytes` bytes each into `count` 2-byte output
@@ -43,7 +38,8 @@ struct OutputPlan {
 
 // The memory one image moves through: room for the largest header, the
 // largest image of the camera set-ups in 4-byte samples, and the zero fill.
-// Made once, every page present from the start, and used for every entry.
+// Allocated whole when it is made, every page present from the start; it
+// never grows. Throws std::bad_alloc when the memory cannot be had.
 class SampleBuffer {
  public:
   explicit SampleBuffer(long long largestImagePixels);
@@ -51,12 +47,11 @@ class SampleBuffer {
   SampleBuffer(const SampleBuffer&) = delete;
   SampleBuffer& operator=(const SampleBuffer&) = delete;
   // The start of the sample area for a plan, with room for the plan's
-  // header right before it and for its fill after its samples. Grows only
-  // for a plan larger than the camera set-ups.
+  // header right before it and for its fill after its samples; null for a
+  // plan larger than the camera set-ups.
   unsigned char* samplesFor(const OutputPlan& plan);
 
  private:
-  void allocate(std::size_t headerRoom, std::size_t sampleRoom);
   std::size_t headerRoom_ = 0;
   std::size_t sampleRoom_ = 0;
   unsigned char* mapping_ = nullptr;
@@ -64,24 +59,21 @@ class SampleBuffer {
   unsigned char* bytes_ = nullptr;
 };
 
-class LeftoverTemporaries;
+// Whether a failed file call failed for want of room (blocks, inodes or
+// quota): one that may succeed once other files are gone.
+bool failedForSpace(int error);
 
-// An output while it is written: a temporary file in the output's folder
-// named "<output>.Partial-<process id>". Until commitOutput renames it over
-// the output, the output's name is untouched; leaving it any other way
-// removes the temporary file.
+// An output while it is written: a temporary file beside it (see
+// temporary_file.h). Until commitOutput renames it over the output, the
+// output's name is untouched; leaving it any other way removes the
+// temporary file.
 class PendingOutput {
  public:
-  PendingOutput() = default;
-  PendingOutput(PendingOutput&& other) noexcept { *this = std::move(other); }
-  PendingOutput& operator=(PendingOutput&& other) noexcept;
-  PendingOutput(const PendingOutput&) = delete;
-  PendingOutput& operator=(const PendingOutput&) = delete;
-  ~PendingOutput() { discard(); }
-
   const std::string& outputName() const { return outputName_; }
+  // The errno of a temporary file that could not be created, else 0.
+  int createError() const { return createError_; }
   // Removes the temporary file, if any.
-  void discard();
+  void discard() { file_.discard(); }
 
  private:
   friend Outcome createOutput(const std::string& outputName, PendingOutput& out,
@@ -91,38 +83,22 @@ class PendingOutput {
   friend Outcome commitOutput(PendingOutput& out, const struct Transfer& transfer,
                               const std::string& inputName);
   std::string outputName_;
-  std::string temporaryName_;  // empty when there is no temporary file
-  UniqueFd file_;
-};
-
-// The temporary name of an output written by process `pid`. The marker is
-// in mixed case, so that no run-list entry (tried in lower and in upper
-// case) can open it, and the name does not end in "fit" or "fts".
-std::string temporaryNameFor(const std::string& outputName, pid_t pid);
-
-// The temporaries that runs which no longer exist (killed while they wrote)
-// left in the night's folders. Each folder is read once, at its first
-// output; a leftover goes when its output is written.
-class LeftoverTemporaries {
- public:
-  void removeFor(const std::string& outputName);
-
- private:
-  std::set<std::string> scannedFolders_;
-  std::map<std::string, std::vector<std::string>> leftovers_;  // by output path
+  int createError_ = 0;
+  TemporaryFile file_;
 };
 
 // Step 1, before any sample is read: refuses (fatal "Cannot open.") an
 // output name that is a folder or a link to one, an existing output that
 // this user may not write, and a folder where no file can be created.
 // Removes the leftover temporaries of this output name, then creates this
-// run's temporary file.
+// entry's temporary file. Main thread only.
 Outcome createOutput(const std::string& outputName, PendingOutput& out,
                      LeftoverTemporaries& leftovers);
 
 struct Transfer {
   bool written = false;     // every byte written and the file closed
   bool inputShort = false;  // the input ended before its last sample
+  int error = 0;            // the errno of the write or close that failed
 };
 
 // Step 2: writes the plan's header, the input's samples (the input is
@@ -130,15 +106,15 @@ struct Transfer {
 // 2880 bytes of sample data, then closes the temporary file. The samples
 // are read in one go into the buffer and converted there, and header,
 // samples and fill go out in one write. Missing input bytes count as 0xFF.
-// Touches nothing but the two files and the buffer, so it may run on a
-// thread of its own.
+// Touches nothing but the two files and the buffer, and allocates nothing,
+// so it may run on a worker thread.
 Transfer transferSamples(int inputFd, const OutputPlan& plan, SampleBuffer& buffer,
                          PendingOutput& out);
 
 // Step 3: renames the complete temporary file over the output. A transfer
 // that failed, or a rename that fails, is fatal ("Cannot write.") and
 // removes the temporary file. Accepted with the short-data warning for
-// `inputName` when the input ended early.
+// `inputName` when the input ended early. Main thread only.
 Outcome commitOutput(PendingOutput& out, const Transfer& transfer, const std::string& inputName);
 
 #endif  // DRIVER_OUTPUT_STAGE_H

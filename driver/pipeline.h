@@ -1,34 +1,24 @@
-// The entries of a night in flight. While the samples of one entry move on a
-// worker thread, the main loop goes on with the next run-list lines; what
-// each line shows, logs and renames is applied in run-list order, exactly
-// as if the lines were handled one at a time.
+// The entries of a night in flight. While the samples of one entry move on
+// a worker thread (worker_pool.h), the main loop goes on with the next
+// run-list lines; what each line shows, logs and renames is committed in
+// run-list order, exactly as if the lines were handled one at a time.
+//
+// Everything here runs on the main thread. The in-order commit is in
+// pipeline.cpp; what a failure for want of room does to the entries in
+// flight (dropped, and written again once the earlier ones are committed)
+// is in pipeline_retry.cpp.
 #ifndef DRIVER_PIPELINE_H
 #define DRIVER_PIPELINE_H
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "files.h"
+#include "file_identity.h"
+#include "leftovers.h"
 #include "output_stage.h"
 #include "report.h"
-
-// An entry whose checks passed and whose temporary output exists: all that
-// is left is to move its samples and commit.
-struct Job {
-  Report report;          // the entry's texts up to its summary line
-  std::string inputName;  // for the short-data warning and its log line
-  UniqueFd input;         // positioned at the samples
-  OutputPlan plan;
-  PendingOutput output;
-  Transfer transfer;      // the worker's result
-  bool taken = false;     // a worker has it; guarded by the pipeline's lock
-  bool done = false;      // its transfer ended; guarded by the pipeline's lock
-};
+#include "worker_pool.h"
 
 // The number of entries in flight when the observer does not say: two, or
 // one where this process may run on one CPU only.
@@ -40,9 +30,6 @@ class Pipeline {
   // With one entry in flight every transfer runs on the calling thread when
   // it is queued, and every report is delivered at once.
   explicit Pipeline(int entriesInFlight);
-  ~Pipeline();  // stops the workers; what was not committed is removed
-  Pipeline(const Pipeline&) = delete;
-  Pipeline& operator=(const Pipeline&) = delete;
 
   // Queues what a line shows and logs when it moves no samples (a refusal,
   // a fatal failure, a directive's warning, the closing line). Returns false
@@ -54,10 +41,15 @@ class Pipeline {
   bool queue(std::unique_ptr<Job> job);
   // Commits everything queued, in order. Returns false when the run ended.
   bool drain();
-  // Whether an entry not yet committed writes the output `name`.
-  bool writes(const std::string& name) const;
+  // Whether anything is queued and not yet committed.
+  bool busy() const { return !items_.empty(); }
+  // Whether an entry not yet committed writes `file`.
+  bool writes(const FileKey& file) const;
   // Step 1 of an entry's output (createOutput), with the leftovers of killed
-  // runs that this run has found.
+  // runs that this run has found. A temporary that cannot be made for want
+  // of room while entries are in flight is made again once they are
+  // committed, as one at a time would have made it. Fatal with no text when
+  // the run ended meanwhile.
   Outcome createOutput(const std::string& outputName, PendingOutput& out);
 
  private:
@@ -65,30 +57,28 @@ class Pipeline {
     Report report;             // when job is empty
     std::unique_ptr<Job> job;  // an entry in flight
   };
+  bool takeOwnBuffer(std::unique_ptr<Job>& job);
   bool commitFront();
-  void waitUntilDone(Job& job);
+  int jobsQueued() const;
+  // pipeline_retry.cpp
+  bool othersMayBeInFlight() const { return workers_.size() > 0; }
   void writeAloneAgain(Job& job);
   Outcome startAgain(Job& job);
   void dropLaterJobs();
   void restartDroppedJobs();
-  void startWorkers();
-  void work(SampleBuffer& buffer);
   void endRun();
 
-  int entriesInFlight_;  // fewer when the system gives fewer threads
-  SampleBuffer& ownBuffer();  // the calling thread's, for a transfer alone
+  int entriesInFlight_;  // fewer when memory or threads run short
+  // The main thread's own buffer, for transfers alone: taken first, so that
+  // the run can always go on one entry at a time.
   std::unique_ptr<SampleBuffer> ownBuffer_;
+  LeftoverTemporaries leftovers_;
+  // Only commitFront pops the front item; queue() pushes at the back.
   std::deque<Item> items_;
   bool ended_ = false;
-  LeftoverTemporaries leftovers_;
-
-  mutable std::mutex lock_;
-  std::condition_variable wake_;  // a job to do, or stop
-  std::condition_variable done_;  // a job is done
-  std::deque<Job*> todo_;
-  bool stopping_ = false;
-  std::vector<std::unique_ptr<SampleBuffer>> buffers_;
-  std::vector<std::thread> workers_;
+  // Declared last, so destroyed first: the workers stop before the jobs
+  // they may hold go.
+  WorkerPool workers_;
 };
 
 #endif  // DRIVER_PIPELINE_H

@@ -1,5 +1,8 @@
 // Error log: one line per failed entry, appended to "tarnfits.log" in the
 // current folder by all three programs.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -7,7 +10,6 @@
 
 namespace {
 
-constexpr const char* kErrorLogName = "tarnfits.log";
 constexpr const char* kErrorLogMode = "at";  // append, text; created if missing
 constexpr const char* kErrorLineFormat = "cannot open '%s'  (%s)\n";
 constexpr const char* kLogWarning =
@@ -28,8 +30,14 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 bool errlistquiet(const char* fileName, const char* reason) {
   FileHandle log(std::fopen(kErrorLogName, kErrorLogMode));
   if (!log) return false;
-  const bool written =
-      std::fprintf(log.get(), kErrorLineFormat, fileName, reason) >= 0;
+  struct stat before;
+  const bool sized = ::fstat(fileno(log.get()), &before) == 0;
+  const bool written = std::fprintf(log.get(), kErrorLineFormat, fileName, reason) >= 0 &&
+                       std::fflush(log.get()) == 0;
+  if (!written && sized) {
+    std::clearerr(log.get());
+    (void)::ftruncate(fileno(log.get()), before.st_size);
+  }
   const bool closed = std::fclose(log.release()) == 0;
   return written && closed;
 }

@@ -120,11 +120,15 @@ const char* chartoupper(const char* text);
 // ---------------------------------------------------------------------------
 // Error log
 
+// The error log's name, in the current folder.
+inline constexpr const char* kErrorLogName = "tarnfits.log";
+
 // Appends "cannot open '<fileName>'  (<reason>)\n" to "tarnfits.log" in the
 // current folder. When the log cannot be written, prints a warning on standard
 // error and returns.
 void errlist(const char* fileName, const char* reason);
-// The same line without the warning; true when it was written.
+// The same line without the warning; true when it was written. A line that
+// fails part way (a full disk) is cut off again: the log keeps whole lines.
 bool errlistquiet(const char* fileName, const char* reason);
 
 #endif  // OBSLIB_OBSLIB_H

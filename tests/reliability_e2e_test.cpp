@@ -644,6 +644,76 @@ TEST(Killed, AtAnyMomentEveryOutputIsWholeOrAbsent) {
   }
 }
 
+// SIGINT, SIGTERM and SIGHUP at random moments of a night: the run dies of
+// that signal (or has finished), no temporary is left, and each output
+// name holds the older output or a whole new one. SIGHUP ignored from the
+// start (nohup) stays ignored.
+TEST(Killed, ASignalEndsTheRunCleanAndByThatSignal) {
+  using std::chrono::microseconds;
+  std::mt19937 random(20261208);
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    e2e::ScopedTempDir referenceNight;
+    writeNight(referenceNight, andorNight(p), kDirectives + std::string(kAndorList));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(p, referenceNight.path()).exitStatus, 0);
+    std::uniform_int_distribution<long> moment(0, std::chrono::duration_cast<microseconds>(
+                                                      std::chrono::steady_clock::now() - start)
+                                                      .count());
+    for (int round = 0; round < 12; ++round) {
+      const int signal = round % 4 == 3 ? SIGHUP : round % 2 == 0 ? SIGINT : SIGTERM;
+      const bool ignored = round % 4 == 3;  // as under nohup
+      e2e::ScopedTempDir night;
+      writeNight(night, andorNight(p), kDirectives + std::string(kAndorList));
+      e2e::writeFile(night.file("an2.fit"), "an older output\n");
+      Background program("/bin/sh", night.path(), false, "/dev/null",
+                         {"-c", std::string(ignored ? "trap '' HUP; " : "") + "exec \"$0\"", p.exe});
+      std::this_thread::sleep_for(microseconds(moment(random)));
+      ::kill(program.pid(), signal);
+      const int status = program.wait();
+      EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == signal && !ignored) ||
+                  (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+          << "signal " << signal << ", wait status " << status;
+      EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{}) << "signal " << signal;
+      for (const char* name : {"an1.fit", "an2.fit", "an3.fit", "an4.fit"}) {
+        if (!nameExists(night.file(name))) continue;
+        const std::string bytes = slurp(night.file(name));
+        EXPECT_TRUE((bytes == "an older output\n" && std::string(name) == "an2.fit") ||
+                    comparable(p, bytes) == outputOf(p, referenceNight.file(name)))
+            << name << " is part of an output";
+      }
+    }
+  }
+}
+
+// The console is written line by line whatever it is connected to: the
+// lines of the entries done reach a file before a signal ends the run (here
+// while an entry waits to open a named pipe), and a closed pipe ends the
+// run by SIGPIPE with no temporary left.
+TEST(Killed, TheLinesOfEntriesDoneSurviveASignal) {
+  e2e::ScopedTempDir night, console;
+  writeNight(night, andorNight(kConverter),
+             kDirectives + std::string(kAndorList) +
+                 "gone.fts M42 1 0.0 1 0.20 1 R\nfifo.fts M42 1 0.0 1 0.20 1 R\n");
+  ASSERT_EQ(::mkfifo(night.file("fifo.fts").c_str(), 0644), 0);
+  Background program(kConverter.exe, night.path(), false, console.file("out"));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (e2e::readFile(console.file("out")).find("(gone.fts)  Skipped\n") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ::kill(program.pid(), SIGTERM);
+  const int status = program.wait();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_NE(e2e::readFile(console.file("out")).find("an4.fts --> an4.fit"), std::string::npos);
+
+  e2e::ScopedTempDir piped;
+  writeNight(piped, andorNight(kConverter), kDirectives + std::string(kAndorList));
+  const e2e::RunResult r = e2e::runProgram(
+      "/bin/sh", piped.path(), "", {"-c", "{ \"$0\"; echo $? >status; } | head -n 3", kConverter.exe});
+  EXPECT_EQ(e2e::readFile(piped.file("status")), "141\n");
+  EXPECT_EQ(temporariesIn(piped.path()), std::vector<std::string>{});
+}
+
 // An output name that is a link to a file is replaced, the linked file left
 // alone; a folder where no file can be created stops the run before any
 // sample is read, even where the older output itself could be written.
@@ -689,9 +759,11 @@ e2e::RunResult runInFlight(const Program& p, const std::string& dir, int entries
 
 // Console, error log and every file, DATE masked, of a night run with one
 // entry in flight and with several: the same to the byte, in run-list order.
-// The night mixes refusals, a directive's warning, a short input and large
-// files, and ends at an output name taken by a folder, with a later entry
-// already read.
+// The night mixes refusals, a directive's warning, a short input, large
+// files and names that reach one file by two spellings ("./", a link to an
+// earlier entry's output or input, a link to the folder, an earlier output
+// as an input), and ends at an output name taken by a folder, with a later
+// entry already read.
 TEST(InFlight, EverythingAppearsInRunListOrder) {
   for (const Program& p : kPrograms) {
     SCOPED_TRACE(p.name);
@@ -705,7 +777,10 @@ TEST(InFlight, EverythingAppearsInRunListOrder) {
                              "gone.fts M42 1 0.0 1 0.20 1 R\n" + "a2.fts Vega 1 0.0 1 0.20 1 R\n" +
                              "a2.fts M1 1 0.0 1 0.20 1 R\n# WEATHER\n" +
                              "s1.fts M42 7 0.0 1 0.20 1 R\ns1.fts M42 1 0.0 1 0.20 1 R\n" +
-                             "t1.fts M42 1 0.0 1 0.20 1 R\nx.fts M42 1 0.0 1 0.20 1 R\n" +
+                             "t1.fts M42 1 0.0 1 0.20 1 R\n./a1.fts M1 1 0.0 1 0.20 1 R\n" +
+                             "ln1.fts M42 1 0.0 1 0.20 1 R\nln2.fts M1 1 0.0 1 0.20 1 R\n" +
+                             "./a1.fit M42 1 0.0 1 0.20 1 R\nhere/t1.fts M1 1 0.0 1 0.20 1 R\n" +
+                             "t1.fts M1 1 0.0 1 0.20 1 R\nx.fts M42 1 0.0 1 0.20 1 R\n" +
                              "a3.fts M42 1 0.0 1 0.20 1 R\n";
     std::map<std::string, std::string> files[3];
     std::string consoles[3];
@@ -713,6 +788,9 @@ TEST(InFlight, EverythingAppearsInRunListOrder) {
       e2e::ScopedTempDir dir;
       writeNight(dir, cameras, list);
       fs::create_directory(dir.file("x.fit"));
+      fs::create_symlink("a1.fit", dir.file("ln1.fts"));
+      fs::create_symlink("s1.fts", dir.file("ln2.fts"));
+      fs::create_directory_symlink(".", dir.file("here"));
       const e2e::RunResult r = runInFlight(p, dir.path(), entries);
       EXPECT_EQ(r.exitStatus, 1) << r.out;
       EXPECT_TRUE(endsWith(r.out, "Cannot open. (x.fit)\n")) << r.out;
@@ -752,6 +830,73 @@ TEST(InFlight, AFailedWriteHidesTheEntryAlreadyInFlight) {
     EXPECT_EQ(logOf(inFlight.path()), logOf(alone.path()));
     EXPECT_FALSE(nameExists(inFlight.file("next.fit")));
     EXPECT_EQ(temporariesIn(inFlight.path()), std::vector<std::string>{});
+  }
+}
+
+// Everything a night leaves: console, standard error, exit status and every
+// regular file (DATE masked).
+struct Ending {
+  std::string console;
+  int status;
+  std::map<std::string, std::string> files;
+};
+
+Ending runAndCollect(const Program& p, const std::string& dir, int entries,
+                     const std::string& limits) {
+  const e2e::RunResult r = runInFlight(p, dir, entries, limits);
+  Ending ending{r.out + "\n-- stderr --\n" + r.err, r.exitStatus, {}};
+  for (const auto& item : fs::directory_iterator(dir))
+    if (isRegularFile(item.path().string()))
+      ending.files[item.path().filename().string()] = outputOf(p, item.path().string());
+  return ending;
+}
+
+// The recovery paths of entries in flight, each reached on purpose through
+// the fault seam (tests/support/faultfs.cpp) or a folder in the way: two in
+// flight must end exactly as one at a time.
+TEST(Recovery, EveryRecoveryPathGivesTheOneAtATimeResult) {
+  struct Case {
+    const char* what;
+    const char* seam;    // FAULTFS, or "" for none
+    bool logIsAFolder;
+    const char* ending;  // the end of the console, before standard error
+  };
+  const Case cases[] = {
+      // The first write fails for want of the room the next entry's
+      // temporary took: written again alone, later entries restarted.
+      {"room taken by a later entry", "room-for-one", false, "---- FINISHED ----\n"},
+      // Two transfers at once, or the write fails: as many workers as asked.
+      {"two workers for two entries", "two-at-once", false, "---- FINISHED ----\n"},
+      // A close that fails loses the data: never renamed.
+      {"close fails", "close-eio", false, "Cannot write. (an1.fit)\n"},
+      // Log lines that find no room drop the later entries and restart them.
+      {"error log a folder", "", true, "---- FINISHED ----\n"},
+  };
+  const std::string list = std::string(kDirectives) + "an1.fts M42 1 0.0 1 0.20 1 R\n" +
+                           "an2.fts Vega 1 0.0 1 0.20 1 R\n" + kAndorList;
+  for (const Program& p : kPrograms) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(p.name) + ": " + c.what);
+      const std::string seam = *c.seam == '\0' ? ":" :
+          std::string("export FAULTFS=") + c.seam + " LD_PRELOAD=" + FAULTFS_LIB +
+          " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\"";
+      Ending endings[2];
+      for (int entries : {1, 2}) {
+        e2e::ScopedTempDir dir;
+        writeNight(dir, andorNight(p), list);
+        e2e::writeFile(dir.file("an1.fit"), "an older output\n");
+        if (c.logIsAFolder) fs::create_directory(dir.file("tarnfits.log"));
+        endings[entries - 1] = runAndCollect(p, dir.path(), entries, seam);
+        EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
+      }
+      EXPECT_NE(endings[0].console.find(std::string(c.ending) + "\n-- stderr --"),
+                std::string::npos) << endings[0].console;
+      EXPECT_EQ(endings[1].console, endings[0].console);
+      EXPECT_EQ(endings[1].status, endings[0].status);
+      EXPECT_EQ(endings[1].files.size(), endings[0].files.size());
+      for (const auto& [name, bytes] : endings[0].files)
+        EXPECT_TRUE(endings[1].files[name] == bytes) << name << " differs";
+    }
   }
 }
 
@@ -1193,6 +1338,38 @@ TEST(Load, TwoThousandEntriesInLittleMemory) {
   ::testing::Test::RecordProperty("idle_kib", std::to_string(idle));
   expectLongNightFinishes("ulimit -n " + std::to_string(kFewDescriptors) + "; ulimit -v " +
                           std::to_string(idle + kMemoryHeadroomKiB));
+}
+
+// Eight entries asked for under virtual-memory limits from next to nothing
+// up: never an abort or a temporary left, and wherever one entry at a time
+// finishes, eight finish with the same console and outputs (with fewer
+// workers). Below the main thread's own buffer both stop with the same
+// message.
+TEST(Load, EightInFlightFinishWhereOneDoes) {
+  if (sanitizedBuild())
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no virtual-memory "
+                    "limit can apply";
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    const long idle = idleVirtualKiB(p);
+    ASSERT_GT(idle, 0);
+    for (long extraKiB : {0, 2048, 6144, 8192, 10240, 16384, 30720}) {
+      SCOPED_TRACE("ulimit -v " + std::to_string(idle + extraKiB));
+      Ending endings[2];
+      for (int entries : {1, 8}) {
+        e2e::ScopedTempDir dir;
+        writeNight(dir, andorNight(p), kDirectives + std::string(kAndorList));
+        endings[entries == 1 ? 0 : 1] =
+            runAndCollect(p, dir.path(), entries, "ulimit -v " + std::to_string(idle + extraKiB));
+        EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
+        EXPECT_TRUE(endings[entries == 1 ? 0 : 1].status == 0 ||
+                    endings[entries == 1 ? 0 : 1].status == 1);
+      }
+      EXPECT_EQ(endings[1].console, endings[0].console);
+      EXPECT_EQ(endings[1].status, endings[0].status);
+      EXPECT_TRUE(endings[1].files == endings[0].files) << "the outputs differ";
+    }
+  }
 }
 
 // Peak resident size, in KiB, from the program's own resource usage, of a

@@ -434,13 +434,14 @@ TEST(SampleStream, OpeningTheFiles) {
   EXPECT_EQ(upper.output, referenceOutput(full, 150, {}, Rule::Copy).bytes);
 }
 
-// The temporary file: named for the output and the process, with the mode
-// of a plain create; a leftover of a process that no longer exists goes
-// before the output is written, one of a live process stays.
+// The temporary files: named for the output, the process and the entry,
+// with the mode of a plain create; a leftover of a process that no longer
+// exists goes before the output is written (in the older form of the name
+// too), one of a live process stays, even one this user may not signal.
 TEST(SampleStream, TemporaryFileOfTheOutput) {
   e2e::ScopedTempDir dir(true);
-  const std::string temporary = temporaryNameFor("m42.fit", 4711);
-  EXPECT_EQ(temporary, "m42.fit.Partial-4711");
+  const std::string temporary = temporaryNameFor("m42.fit", 4711, 2);
+  EXPECT_EQ(temporary, "m42.fit.Partial-4711-2");
   for (const char* tail : {"fit", "fts", "FIT", "FTS"})
     EXPECT_NE(temporary.substr(temporary.size() - 3), tail);
   EXPECT_NE(temporary, std::string(chartolower(temporary.c_str())));
@@ -449,23 +450,46 @@ TEST(SampleStream, TemporaryFileOfTheOutput) {
   pid_t ended = ::fork();
   if (ended == 0) ::_exit(0);
   ::waitpid(ended, nullptr, 0);
-  e2e::writeFile(temporaryNameFor("out.fit", ended), "left by a killed run");
-  e2e::writeFile(temporaryNameFor("out.fit", ::getppid()), "a live run's");
-  e2e::writeFile(temporaryNameFor("other.fit", ended), "another output's");
-  e2e::writeFile("in.fts", testBytes(kHeaderBytes + 2 * 150, 3));
-  const mode_t oldMask = ::umask(027);
-  PendingOutput out;
+  const std::string older = "out.fit.Partial-" + std::to_string(ended);
+  const std::string live = temporaryNameFor("out.fit", ::getpid(), 999999);
+  for (const std::string& name : {temporaryNameFor("out.fit", ended, 1), older, live,
+                                  temporaryNameFor("other.fit", ended, 1)})
+    e2e::writeFile(name, "left by another run");
+  // A process of another user: the leftover of this (live) test process
+  // must stay.
+  ASSERT_EQ(::chmod(".", 0777), 0);
+  const pid_t other = ::fork();
+  if (other == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    PendingOutput out;
+    LeftoverTemporaries leftovers;
+    ::_exit(createOutput("out.fit", out, leftovers).isAccepted() && e2e::fileExists(live) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(other, &status, 0);
+  if (WEXITSTATUS(status) != 2) {
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a live run's leftover went";
+  }
+
+  const mode_t oldMask = ::umask(002);
+  PendingOutput out, again;
   LeftoverTemporaries leftovers;
   ASSERT_TRUE(createOutput("out.fit", out, leftovers).isAccepted());
+  ASSERT_TRUE(createOutput("out.fit", again, leftovers).isAccepted());
   ::umask(oldMask);
+  std::vector<std::string> made;
+  for (const std::string& name : temporaries())
+    if (name.rfind("out.fit.Partial-" + std::to_string(::getpid()) + "-", 0) == 0 && name != live)
+      made.push_back(name);
+  ASSERT_EQ(made.size(), 2u) << "two entries of one output share a temporary";
   struct stat st;
-  ASSERT_EQ(::stat(temporaryNameFor("out.fit", ::getpid()).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_FALSE(e2e::fileExists(temporaryNameFor("out.fit", ended)));
-  EXPECT_TRUE(e2e::fileExists(temporaryNameFor("out.fit", ::getppid())));
-  EXPECT_TRUE(e2e::fileExists(temporaryNameFor("other.fit", ended)));
+  ASSERT_EQ(::stat(made[0].c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0664u);
+  EXPECT_FALSE(e2e::fileExists(temporaryNameFor("out.fit", ended, 1)) || e2e::fileExists(older));
+  EXPECT_TRUE(e2e::fileExists(temporaryNameFor("other.fit", ended, 1)));
   out.discard();
-  EXPECT_FALSE(e2e::fileExists(temporaryNameFor("out.fit", ::getpid())));
+  again.discard();
+  EXPECT_FALSE(e2e::fileExists(made[0]) || e2e::fileExists(made[1]));
   EXPECT_FALSE(e2e::fileExists("out.fit"));
 }
 
