@@ -14,8 +14,10 @@
 #include "folder.h"
 #include "frame.h"
 #include "layout.h"
+#include "leftovers.h"
 #include "night_report_file.h"
 #include "sheet.h"
+#include "temporary_file.h"
 
 #ifndef TARNLOOK_VERSION
 #define TARNLOOK_VERSION "unknown"
@@ -111,6 +113,8 @@ int runFailed(const std::string& message) {
 // most one sheet's thumbnails (and the next frame) in memory.
 class SheetWriter {
  public:
+  explicit SheetWriter(LeftoverTemporaries& leftovers) : leftovers_(leftovers) {}
+
   // Takes a frame; false when an earlier full sheet could not be written.
   bool add(tarnlook::Frame&& frame) {
     if (pending_.size() == static_cast<std::size_t>(tarnlook::kFramesPerSheet)) {
@@ -141,7 +145,7 @@ class SheetWriter {
 
  private:
   bool flush(const std::string& name) {
-    const std::string error = tarnlook::writeSheet(pending_, name);
+    const std::string error = tarnlook::writeSheet(pending_, name, leftovers_);
     if (!error.empty()) {
       std::printf("Cannot write. (%s)\n", name.c_str());
       std::fflush(stdout);
@@ -154,6 +158,7 @@ class SheetWriter {
     return true;
   }
 
+  LeftoverTemporaries& leftovers_;
   std::vector<tarnlook::Frame> pending_;
   std::vector<std::string> written_;
 };
@@ -165,7 +170,11 @@ int run(const std::vector<std::string>& given) {
     if (!failure.empty()) return runFailed(failure);
   }
   tarnlook::FrameReader reader;
-  SheetWriter sheets;
+  // The temporaries of killed runs beside the pictures go as they are
+  // written again; this run's own go if a signal ends it.
+  removeTemporariesOnSignals();
+  LeftoverTemporaries leftovers;
+  SheetWriter sheets(leftovers);
   tarnlook::NightReport report;
   int frames = 0;
   for (const std::string& name : names) {
@@ -188,7 +197,7 @@ int run(const std::vector<std::string>& given) {
   }
   if (!sheets.finish()) return kStatusWriteFailed;
   std::printf("%s\n", sheets.summary().c_str());
-  if (const auto failure = tarnlook::writeReport(std::move(report))) {
+  if (const auto failure = tarnlook::writeReport(std::move(report), leftovers)) {
     std::printf("Cannot write. (%s)\n", failure->file.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());

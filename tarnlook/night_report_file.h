@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "leftovers.h"
 #include "night_report.h"
 
 namespace tarnlook {
@@ -20,7 +21,7 @@ struct WriteFailure {
 // Requires at least one frame. Returns nothing on success, else the first
 // file that could not be written (it is left as it was; the page may then
 // be new and the table old).
-std::optional<WriteFailure> writeReport(NightReport report);
+std::optional<WriteFailure> writeReport(NightReport report, LeftoverTemporaries& leftovers);
 
 }  // namespace tarnlook
 
