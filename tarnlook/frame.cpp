@@ -7,6 +7,8 @@
 #include <limits>
 #include <memory>
 
+#include "escape.h"
+
 namespace tarnlook {
 
 namespace {
@@ -23,7 +25,7 @@ struct FitsCloser {
 using FitsPtr = std::unique_ptr<fitsfile, FitsCloser>;
 
 std::string skipped(const std::string& what, const std::string& name) {
-  return what + " (" + name + ")  Skipped";
+  return what + " (" + visible(name) + ")  Skipped";
 }
 
 // The value of a header card as text, without quotes and trailing blanks;
@@ -43,6 +45,7 @@ void readHeader(fitsfile* file, FrameHeader& header) {
   header.object = keyText(file, "OBJECT");
   header.dataType = keyText(file, "DATA-TYP");
   header.filter = keyText(file, "FILTER");
+  header.exptime = keyText(file, "EXPTIME");
   header.ut = keyText(file, "UT");
   header.airmass = keyText(file, "AIRMASS");
 }

@@ -26,7 +26,8 @@ class FrameReader {
  public:
   // Reads the primary array of the file `name` (taken literally: no
   // CFITSIO file-name syntax). On success fills `frame` and returns an
-  // empty text; otherwise returns the console note for the file:
+  // empty text; otherwise returns the console note for the file, the name
+  // in its visible() form (escape.h):
   //   "Cannot open. (name)  Skipped"           missing or unreadable file
   //   "Not a FITS file. (name)  Skipped"
   //   "Not a FITS image. (name)  Skipped"      header unreadable as an image

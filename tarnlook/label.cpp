@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "escape.h"
+
 namespace tarnlook {
 
 namespace {
@@ -56,8 +58,10 @@ std::vector<std::string> labelLines(const std::string& name, const FrameHeader& 
 
 std::string consoleLine(const std::string& name, const FrameHeader& header,
                         const DisplayLimits& limits) {
-  return name + "  " + (header.object.empty() ? "-" : header.object) + "  " +
+  return visible(name) + "  " + (header.object.empty() ? "-" : visible(header.object)) + "  " +
          number(limits.low) + ".." + number(limits.high);
 }
+
+std::string limitText(double value) { return number(value); }
 
 }  // namespace tarnlook

@@ -13,7 +13,7 @@ namespace tarnlook {
 // Header values of a frame as written (strings without quotes or trailing
 // blanks); empty when the card is missing.
 struct FrameHeader {
-  std::string object, dataType, filter, ut, airmass;
+  std::string object, dataType, filter, exptime, ut, airmass;
   long long naxis1 = 0, naxis2 = 0;
 };
 
@@ -26,10 +26,14 @@ struct FrameHeader {
 std::vector<std::string> labelLines(const std::string& name, const FrameHeader& header,
                                     std::size_t maxChars);
 
-// "name  object  low..high": the OBJECT value or "-", the limits with six
-// significant digits (as %.6g in the C locale).
+// "name  object  low..high": the OBJECT value or "-", the limits as
+// limitText gives them; the name and the value in their visible() form
+// (escape.h).
 std::string consoleLine(const std::string& name, const FrameHeader& header,
                         const DisplayLimits& limits);
+
+// A zscale limit with six significant digits (as %.6g in the C locale).
+std::string limitText(double value);
 
 }  // namespace tarnlook
 

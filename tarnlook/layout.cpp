@@ -35,4 +35,30 @@ std::string sheetName(int index, bool numbered) {
   return "tarnlook-" + std::to_string(index) + ".png";
 }
 
+bool isSheetName(const std::string& name) {
+  if (name == "tarnlook.png") return true;
+  const std::string head = "tarnlook-", tail = ".png";
+  if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+      name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
+    return false;
+  }
+  const std::string number = name.substr(head.size(), name.size() - head.size() - tail.size());
+  // sheetName writes no leading zero and no sheet 0: "tarnlook-01.png" is
+  // not a sheet of ours but someone's picture, and stays.
+  if (number[0] == '0') return false;
+  return number.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::vector<std::string> staleSheets(const std::vector<std::string>& names, int count) {
+  std::vector<std::string> stale;
+  if (count <= 0) return stale;
+  for (const std::string& name : names) {
+    if (!isSheetName(name)) continue;
+    bool written = false;
+    for (int i = 1; i <= count && !written; ++i) written = name == sheetName(i, count > 1);
+    if (!written) stale.push_back(name);
+  }
+  return stale;
+}
+
 }  // namespace tarnlook

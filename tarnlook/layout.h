@@ -41,6 +41,17 @@ SheetLayout layOutSheet(const std::vector<ThumbnailSize>& sizes, int lineHeight)
 // sheet of a run, else (numbered) "tarnlook-1.png", "tarnlook-2.png", ...
 std::string sheetName(int index, bool numbered);
 
+// Whether `name` is one that sheetName can return: "tarnlook.png", or
+// "tarnlook-N.png" with N a positive whole number in decimal without
+// leading zeros ("tarnlook-01.png" and "tarnlook-0.png" are not).
+bool isSheetName(const std::string& name);
+
+// The sheets among `names` (the entries of a folder) that a run writing
+// `count` sheets did not write: every sheet name but those of sheets 1 to
+// count, numbered when count > 1. Nothing when count is 0 (a run without a
+// frame leaves the folder as it is). Other names are never among them.
+std::vector<std::string> staleSheets(const std::vector<std::string>& names, int count);
+
 }  // namespace tarnlook
 
 #endif  // TARNLOOK_LAYOUT_H

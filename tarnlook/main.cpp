@@ -1,4 +1,5 @@
-// tarnlook: a contact sheet of the night's frames, one PNG picture.
+// tarnlook: a contact sheet of the night's frames, one PNG picture, and the
+// night's report beside it (a web page and a CSV table).
 //
 //   tarnlook              every *.fit of the current folder, in name order
 //   tarnlook FILE...      the files given, in the order given
@@ -10,9 +11,13 @@
 #include <system_error>
 #include <vector>
 
+#include "folder.h"
 #include "frame.h"
 #include "layout.h"
+#include "leftovers.h"
+#include "night_report_file.h"
 #include "sheet.h"
+#include "temporary_file.h"
 
 #ifndef TARNLOOK_VERSION
 #define TARNLOOK_VERSION "unknown"
@@ -20,7 +25,7 @@
 
 namespace {
 
-constexpr int kStatusWriteFailed = 1;  // a picture could not be written
+constexpr int kStatusWriteFailed = 1;  // a picture, the page, the table, the console or the folder failed
 constexpr int kStatusUsage = 2;        // wrong command line
 
 const char* const kUsage =
@@ -38,13 +43,25 @@ const char* const kUsage =
     "current folder\n"
     "  tarnlook.png     the sheet: up to 48 frames, 8 across and 6 down\n"
     "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
-    "replacing an older picture only by a complete one, and prints one line per\n"
+    "  tarnlook.html    the night's report: the sheets, each thumbnail a link to\n"
+    "                   its frame's row in a table of the header values and the\n"
+    "                   zscale limits, and the files passed over\n"
+    "  tarnlook.csv     that table for programs (RFC 4180, CRLF line ends)\n"
+    "replacing an older file only by a complete one, and prints one line per\n"
     "frame (name, OBJECT, the two zscale limits), then the pictures written.\n"
+    "Then it removes the sheets of earlier runs that it did not write again\n"
+    "(tarnlook.png when it wrote numbered sheets, or the reverse, and numbers\n"
+    "beyond its own), so that the sheets in the folder come from one run; it\n"
+    "removes no other file. A run without a frame writes and removes nothing.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
+    "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
+    "and a backslash as \\\\, on the console, the page and in the table.\n"
     "\n"
     "Exit status:\n"
-    "  0  the pictures were written, or there was no frame to draw\n"
-    "  1  a picture could not be written\n"
+    "  0  the pictures, page and table were written, or there was no frame\n"
+    "  1  a picture, the page or the table could not be written, an older sheet\n"
+    "     could not be removed, the current folder could not be listed, or\n"
+    "     standard output failed\n"
     "  2  wrong command line; no file was read or written\n"
     "\n"
     "Manual: man tarnlook\n";
@@ -58,8 +75,8 @@ int usageError(const std::string& message) {
   return kStatusUsage;
 }
 
-// Help and version go to standard output; a full disk or a closed pipe there
-// must not pass for success.
+// Every run ends here: the console lines, help and version go to standard
+// output, and a full disk or a closed pipe there must not pass for success.
 int finishStandardOutput() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("tarnlook: cannot write to standard output\n", stderr);
@@ -68,27 +85,36 @@ int finishStandardOutput() {
   return 0;
 }
 
-// The *.fit files of the current folder (as a shell's *.fit finds them: no
-// names starting with '.'), regular files only, in byte order of the names.
-std::vector<std::string> framesOfFolder() {
+// Puts into `frames` the *.fit files of the current folder (as a shell's
+// *.fit finds them: no names starting with '.'), regular files only, in byte
+// order of the names. Returns an empty text, else why the folder could not
+// be read.
+std::string framesOfFolder(std::vector<std::string>& frames) {
   std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
-    const std::string name = entry.path().filename().string();
+  const std::string failure = tarnlook::listFolder(".", names);
+  if (!failure.empty()) return failure;
+  for (const std::string& name : names) {
     if (name.size() <= 4 || name[0] == '.' || name.compare(name.size() - 4, 4, ".fit") != 0) {
       continue;
     }
     std::error_code ignored;
-    if (entry.is_regular_file(ignored)) names.push_back(name);
+    if (std::filesystem::is_regular_file(name, ignored)) frames.push_back(name);
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  std::sort(frames.begin(), frames.end());
+  return "";
+}
+
+int runFailed(const std::string& message) {
+  std::fprintf(stderr, "tarnlook: %s\n", message.c_str());
+  return kStatusWriteFailed;
 }
 
 // Collects the frames of the run and writes them sheet by sheet, keeping at
 // most one sheet's thumbnails (and the next frame) in memory.
 class SheetWriter {
  public:
+  explicit SheetWriter(LeftoverTemporaries& leftovers) : leftovers_(leftovers) {}
+
   // Takes a frame; false when an earlier full sheet could not be written.
   bool add(tarnlook::Frame&& frame) {
     if (pending_.size() == static_cast<std::size_t>(tarnlook::kFramesPerSheet)) {
@@ -105,6 +131,9 @@ class SheetWriter {
     return flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, !written_.empty()));
   }
 
+  // The number of sheets written.
+  int count() const { return static_cast<int>(written_.size()); }
+
   // "Picture: tarnlook.png (12 frames)", or every sheet after "Pictures:".
   std::string summary() const {
     std::string text = written_.size() == 1 ? "Picture:" : "Pictures:";
@@ -116,7 +145,7 @@ class SheetWriter {
 
  private:
   bool flush(const std::string& name) {
-    const std::string error = tarnlook::writeSheet(pending_, name);
+    const std::string error = tarnlook::writeSheet(pending_, name, leftovers_);
     if (!error.empty()) {
       std::printf("Cannot write. (%s)\n", name.c_str());
       std::fflush(stdout);
@@ -129,24 +158,36 @@ class SheetWriter {
     return true;
   }
 
+  LeftoverTemporaries& leftovers_;
   std::vector<tarnlook::Frame> pending_;
   std::vector<std::string> written_;
 };
 
 int run(const std::vector<std::string>& given) {
-  const std::vector<std::string> names = given.empty() ? framesOfFolder() : given;
+  std::vector<std::string> names = given;
+  if (given.empty()) {
+    const std::string failure = framesOfFolder(names);
+    if (!failure.empty()) return runFailed(failure);
+  }
   tarnlook::FrameReader reader;
-  SheetWriter sheets;
+  // The temporaries of killed runs beside the pictures go as they are
+  // written again; this run's own go if a signal ends it.
+  removeTemporariesOnSignals();
+  LeftoverTemporaries leftovers;
+  SheetWriter sheets(leftovers);
+  tarnlook::NightReport report;
   int frames = 0;
   for (const std::string& name : names) {
     tarnlook::Frame frame;
     const std::string note = reader.read(name, frame);
     if (!note.empty()) {
       std::printf("%s\n", note.c_str());
+      report.passedOver.push_back(note);
       continue;
     }
     std::printf("%s\n", tarnlook::consoleLine(frame.name, frame.header, frame.limits).c_str());
     ++frames;
+    report.frames.push_back({frame.name, frame.header, frame.limits, frame.size});
     if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
   }
   if (frames == 0) {
@@ -156,7 +197,15 @@ int run(const std::vector<std::string>& given) {
   }
   if (!sheets.finish()) return kStatusWriteFailed;
   std::printf("%s\n", sheets.summary().c_str());
-  return 0;
+  if (const auto failure = tarnlook::writeReport(std::move(report), leftovers)) {
+    std::printf("Cannot write. (%s)\n", failure->file.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());
+    return kStatusWriteFailed;
+  }
+  // Only now, with this run's sheets in place, do the older ones go.
+  const std::string failure = tarnlook::removeStaleSheets(sheets.count());
+  return failure.empty() ? 0 : runFailed(failure);
 }
 
 }  // namespace
@@ -181,5 +230,7 @@ int main(int argc, char** argv) {
     }
     return finishStandardOutput();
   }
-  return run(args);
+  const int status = run(args);
+  const int console = finishStandardOutput();
+  return status != 0 ? status : console;
 }

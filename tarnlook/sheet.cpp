@@ -1,17 +1,14 @@
 // A contact sheet drawn with libgd.
 #include "sheet.h"
 
-#include <fcntl.h>
 #include <gd.h>
 #include <gdfonts.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "layout.h"
+#include "temporary_file.h"
 
 namespace tarnlook {
 
@@ -30,27 +27,6 @@ struct GdFree {
   void operator()(void* bytes) const { gdFree(bytes); }
 };
 using GdBytes = std::unique_ptr<void, GdFree>;
-
-// A file descriptor, closed at the end of the scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; false when close reports an error.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // A palette image whose colour index i is the grey level i.
 ImagePtr greyImage(int width, int height) {
@@ -86,39 +62,18 @@ void drawLabel(gdImage* image, const Frame& frame, const Box& box, gdFontPtr fon
   }
 }
 
-std::string systemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
-
-// Writes all bytes to a new file beside `path` and renames it over `path`.
-std::string replaceFile(const std::string& path, const void* bytes, std::size_t size) {
-  const std::string temporary = path + ".part" + std::to_string(::getpid());
-  Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                       0666));
-  if (fd.get() < 0) return systemError("cannot create", temporary);
-  const char* next = static_cast<const char*>(bytes);
-  std::string error;
-  for (std::size_t left = size; left > 0 && error.empty();) {
-    const ssize_t n = ::write(fd.get(), next, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = systemError("cannot write", temporary);
-      break;
-    }
-    next += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  if (error.empty() && !fd.close()) error = systemError("cannot write", temporary);
-  if (error.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = systemError("cannot rename " + temporary + " to", path);
-  }
-  if (!error.empty()) std::remove(temporary.c_str());
-  return error;
-}
-
 }  // namespace
 
-std::string writeSheet(const std::vector<Frame>& frames, const std::string& path) {
+std::string replaceFile(const std::string& path, const void* bytes, std::size_t size,
+                        LeftoverTemporaries& leftovers) {
+  const int error = replaceFileWith(path, bytes, size, leftovers);
+  return error == 0 ? std::string() : "cannot write " + path + ": " + std::strerror(error);
+}
+
+int labelLineHeight() { return gdFontGetSmall()->h; }
+
+std::string writeSheet(const std::vector<Frame>& frames, const std::string& path,
+                       LeftoverTemporaries& leftovers) {
   gdFontPtr font = gdFontGetSmall();
   std::vector<ThumbnailSize> sizes;
   for (const Frame& f : frames) sizes.push_back(f.size);
@@ -134,7 +89,7 @@ std::string writeSheet(const std::vector<Frame>& frames, const std::string& path
   int size = 0;
   GdBytes png(gdImagePngPtrEx(image.get(), &size, kPngLevel));
   if (!png || size <= 0) return "cannot encode the picture " + path;
-  return replaceFile(path, png.get(), static_cast<std::size_t>(size));
+  return replaceFile(path, png.get(), static_cast<std::size_t>(size), leftovers);
 }
 
 }  // namespace tarnlook

@@ -2,10 +2,12 @@
 #ifndef TARNLOOK_SHEET_H
 #define TARNLOOK_SHEET_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "frame.h"
+#include "leftovers.h"
 
 namespace tarnlook {
 
@@ -16,7 +18,18 @@ namespace tarnlook {
 // complete, so that an older picture is replaced whole or not at all.
 // Returns an empty text on success, else what went wrong (the temporary
 // file is then removed and `path` is left as it was).
-std::string writeSheet(const std::vector<Frame>& frames, const std::string& path);
+std::string writeSheet(const std::vector<Frame>& frames, const std::string& path,
+                       LeftoverTemporaries& leftovers);
+
+// Writes `size` bytes to a new file beside `path` and renames it over
+// `path` (temporary_file.h: the temporary names, the leftovers of killed
+// runs, the clean-up on a signal); returns an empty text, else what went
+// wrong (`path` unchanged).
+std::string replaceFile(const std::string& path, const void* bytes, std::size_t size,
+                        LeftoverTemporaries& leftovers);
+
+// The height in pixels of a label line, as writeSheet lays out the sheet.
+int labelLineHeight();
 
 }  // namespace tarnlook
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,6 +58,36 @@ int greyAt(gdImage* image, int x, int y) { return gdImageRed(image, gdImageGetPi
 // The sheet size the layout documents for one row of thumbnails.
 int sheetWidth(int columns) { return 2 * 8 + columns * 256 + (columns - 1) * 8; }
 int rowHeight(int tallest) { return tallest + 2 + 3 * gdFontGetSmall()->h; }
+
+// Sets keys with CFITSIO, which blanks control bytes; then makes each '`' of the file an ESC.
+void setKeys(const std::string& path, std::vector<std::pair<const char*, std::string>> keys) {
+  int status = 0;
+  fitsfile* file = nullptr;
+  fits_open_diskfile(&file, path.c_str(), READWRITE, &status);
+  for (auto& [key, text] : keys) fits_update_key(file, TSTRING, key, text.data(), nullptr, &status);
+  fits_close_file(file, &status);
+  ASSERT_EQ(status, 0) << path;
+  std::string bytes = e2e::readFile(path);
+  for (char& c : bytes) c = c == '`' ? '\x1b' : c;
+  e2e::writeFile(path, bytes);
+}
+
+using Fields = std::vector<std::string>;
+
+// The records of an RFC 4180 text whose lines end in CRLF.
+std::vector<Fields> readCsv(const std::string& text) {
+  std::vector<Fields> rows(1, Fields(1));
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text.compare(i, 2, "\"\"") == 0) rows.back().back() += text[i++];
+    else if (text[i] == '"') quoted = !quoted;
+    else if (!quoted && text[i] == ',') rows.back().emplace_back();
+    else if (!quoted && text.compare(i, 2, "\r\n") == 0) { rows.emplace_back(1); ++i; }
+    else rows.back().back() += text[i];
+  }
+  rows.pop_back();  // the empty record after the last line end
+  return rows;
+}
 
 std::set<std::string> filesIn(const std::string& dir) {
   std::set<std::string> names;
@@ -163,20 +194,54 @@ TEST(TarnlookE2e, FolderFramesInNameOrderBadFilesPassedOver) {
             "a b%s%n.fit  -  7..7\n"
             "Picture: tarnlook.png (2 frames)\n");
   EXPECT_EQ(filesIn(dir.path()).count("tarnlook.png"), 1u);
-  EXPECT_EQ(filesIn(dir.path()).size(), 11u);  // the ten files and the picture
+  EXPECT_EQ(filesIn(dir.path()).size(), 13u);  // the ten files, the picture, page and table
 }
+
+TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
+  e2e::ScopedTempDir dir;
+  const std::string object = "<script>alert(1)</script>", filter = "\"V\", 'R' <b>";
+  writeFits(dir.file("a&b.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
+  setKeys(dir.file("a&b.fit"), {{"OBJECT", object}, {"FILTER", filter}, {"EXPTIME", "30"}});
+  writeFits(dir.file("c.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 5});
+  setKeys(dir.file("c.fit"), {{"OBJECT", "`[2Jdark\\"}, {"DATA-TYP", "<i id=x>"}});
+  e2e::writeFile(dir.file("d\x01.fit"), "no FITS");
+  const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  EXPECT_EQ(r.out, "a&b.fit  " + object + "  1..4\nc.fit  \\x1B[2Jdark\\\\  1..5\n"
+                   "Not a FITS file. (d\\x01.fit)  Skipped\nPicture: tarnlook.png (2 frames)\n");
+  const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], (Fields{"a&b.fit", object, "", filter, "30", "", "", "1", "4"}));
+  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "", "", "1", "5"}));
+  if (!e2e::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no /usr/bin/chromium for the page";
+  e2e::ScopedTempDir profile;
+  const std::string dom = e2e::runProgram("/usr/bin/chromium", dir.path(), "", {"--headless",
+      "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+      "--user-data-dir=" + profile.path(), "--dump-dom", "file://" + dir.file("tarnlook.html")},
+      kTimeoutSeconds).out;
+  const std::regex row("<tr id=\"([^\"]*)\""), link("<area [^>]*href=\"#([^\"]*)\"");
+  using Groups = std::sregex_token_iterator;  // the first group of each match
+  const Fields rowIds(Groups(dom.begin(), dom.end(), row, 1), Groups());
+  EXPECT_EQ(rowIds, (Fields{"f1", "f2"})) << dom;
+  EXPECT_EQ(Fields(Groups(dom.begin(), dom.end(), link, 1), Groups()), rowIds);
+  EXPECT_FALSE(std::regex_search(dom, std::regex("<(script|b|i)[ >]"))) << dom;  // no element
+}
+
+std::string frameName(int i) { return (i < 10 ? "f0" : "f") + std::to_string(i) + ".fit"; }
 
 TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   e2e::ScopedTempDir dir;
-  for (int i = 1; i <= 49; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "f%02d.fit", i);
-    writeFits(dir.file(name), SHORT_IMG, {2, 2}, {0, 1, 2, static_cast<float>(i)});
+  for (int i = 1; i <= 60; ++i) {
+    writeFits(dir.file(frameName(i)), SHORT_IMG, {2, 2}, {0, 1, 2, static_cast<float>(i)});
   }
-  e2e::writeFile(dir.file("tarnlook-1.png"), "an older picture");
+  // Sheets of older runs, and pictures whose names are not those of sheets.
+  for (const char* name : {"tarnlook-1.png", "tarnlook-3.png", "tarnlook.png", "tarnlook-01.png",
+                           "tarnlook-x.png", "notes.png"}) {
+    e2e::writeFile(dir.file(name), "an older picture");
+  }
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  const std::string last = "Pictures: tarnlook-1.png (48 frames), tarnlook-2.png (1 frame)\n";
+  const std::string last = "Pictures: tarnlook-1.png (48 frames), tarnlook-2.png (12 frames)\n";
   ASSERT_GE(r.out.size(), last.size());
   EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
   ImagePtr first = readPng(dir.file("tarnlook-1.png"));
@@ -184,9 +249,27 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   ASSERT_TRUE(first && second);
   EXPECT_EQ(gdImageSX(first.get()), sheetWidth(8));
   EXPECT_EQ(gdImageSY(first.get()), 2 * 8 + 6 * rowHeight(256) + 5 * 8);
-  EXPECT_EQ(gdImageSX(second.get()), sheetWidth(1));
-  EXPECT_EQ(gdImageSY(second.get()), 2 * 8 + rowHeight(256));
-  EXPECT_EQ(filesIn(dir.path()).size(), 51u);  // no temporary file is left
+  EXPECT_EQ(gdImageSX(second.get()), sheetWidth(8));
+  EXPECT_EQ(gdImageSY(second.get()), 2 * 8 + 2 * rowHeight(256) + 8);
+  // The frames, two sheets, page, table and three other pictures: no
+  // temporary file.
+  EXPECT_EQ(filesIn(dir.path()).size(), 67u);
+
+  // Five frames left: one sheet, and the numbered ones go.
+  for (int i = 6; i <= 60; ++i) fs::remove(dir.file(frameName(i)));
+  const e2e::RunResult again = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  EXPECT_EQ(again.exitStatus, 0) << again.err;
+  EXPECT_NE(again.out.find("\nPicture: tarnlook.png (5 frames)\n"), std::string::npos) << again.out;
+  EXPECT_EQ(filesIn(dir.path()),
+            (std::set<std::string>{"f01.fit", "f02.fit", "f03.fit", "f04.fit", "f05.fit",
+                                   "tarnlook.png", "tarnlook-01.png", "tarnlook-x.png",
+                                   "notes.png", "tarnlook.html", "tarnlook.csv"}));
+
+  // Console lines lost on a full device are a failure.
+  const e2e::RunResult full = e2e::runProgram(
+      "/bin/sh", dir.path(), "", {"-c", "exec \"$0\" >/dev/full", TARNLOOK_EXE}, kTimeoutSeconds);
+  EXPECT_EQ(full.exitStatus, 1);
+  EXPECT_EQ(full.err, "tarnlook: cannot write to standard output\n");
 }
 
 TEST(TarnlookE2e, NoFrameWritesNothing) {
@@ -205,7 +288,7 @@ TEST(TarnlookE2e, PictureThatCannotBeWrittenLeavesNothingBehind) {
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, "a.fit  -  1..4\nCannot write. (tarnlook.png)\n");
-  EXPECT_NE(r.err.find("tarnlook: cannot rename"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err, "tarnlook: cannot write tarnlook.png: Is a directory\n");
   EXPECT_EQ(filesIn(dir.path()), (std::set<std::string>{"a.fit", "tarnlook.png"}));
 }
 

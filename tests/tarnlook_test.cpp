@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "e2e.h"
+#include "label.h"
+#include "layout.h"
 #include "nightgen.h"
 #include "thumbnail.h"
 #include "zscale.h"
@@ -134,6 +136,53 @@ TEST(TarnlookZscale, SamplesEveryStrideThFiniteValue) {
   std::vector<float> ramp(100000, 1.0f);
   many.add(ramp.data(), ramp.size(), ramp.size());
   EXPECT_EQ(many.sortedSamples().size(), 1000u);
+
+  tarnlook::ZscaleSampler twos(2500);  // stride floor(2.5) = 2: 0, 2, ..., 1998
+  for (std::size_t i = 0; i < 2500; ++i) ramp[i] = static_cast<float>(i);
+  twos.add(ramp.data(), 2500, 2500);
+  const std::vector<double> taken = twos.sortedSamples();
+  ASSERT_EQ(taken.size(), 1000u);
+  EXPECT_EQ(taken[1], 2);
+  EXPECT_EQ(taken.back(), 1998);
+}
+
+TEST(TarnlookZscale, RejectionWorkedByHand) {
+  // 0..8 and 64 (9 + 55): slope 1 + 55 x 4.5 / 82.5 = 4, residuals 8 5 2 -1
+  // ... -16 and 36, squares 1980; 2.5 sqrt(1980/10) = 35.2 < 36 rejects 64
+  // (over n-1: 37.1 keeps it). Then slope 1; m = 4.5, c = 4: 4.5 + 6 x 4.
+  // 0..33, then i + 1, 10, ..., 100000 at i = 34..39: each pass rejects the
+  // largest left only (about 6 deviations out, all else under 1). Pass 5
+  // fits 0..35: mean 17.5, Sxx 3885, slope 1 + (16.5 + 10 x 17.5) / 3885 =
+  // 8153/7770; m = 19.5, c = 19: 19.5 + 21 x 4 slope (a sixth pass: 103.9).
+  std::vector<double> peeled;
+  for (int i = 0; i < 34; ++i) peeled.push_back(i);
+  for (double y : {35, 45, 136, 1037, 10038, 100039}) peeled.push_back(y);
+  const struct {
+    std::vector<double> sorted;
+    double high;  // the low limits lie below the smallest sample, 0
+  } cases[] = {{{0, 1, 2, 3, 4, 5, 6, 7, 8, 64}, 28.5}, {peeled, 19.5 + 84.0 * 8153 / 7770}};
+  for (const auto& c : cases) {
+    const auto limits = tarnlook::zscaleLimits(c.sorted).value_or(DisplayLimits{-1, -1});
+    EXPECT_EQ(limits.low, 0) << c.sorted.size();
+    EXPECT_NEAR(limits.high, c.high, 1e-9) << c.sorted.size();
+  }
+}
+
+TEST(TarnlookLabel, LinesOfOneFrame) {
+  const tarnlook::FrameHeader header{"M31", "OBJECT", "V", "60.0", "21:04:05", "1.25", 2048, 512};
+  EXPECT_EQ(tarnlook::labelLines("an0001.fit", header, 42),
+            (std::vector<std::string>{"an0001.fit", "M31  OBJECT  V", "UT 21:04:05  airmass 1.25"}));
+}
+
+TEST(TarnlookLayout, SheetsNotWrittenAgainAreStale) {
+  const std::vector<std::string> folder = {"tarnlook.png", "tarnlook-1.png", "tarnlook-3.png",
+      "tarnlook-10.png", "tarnlook-01.png", "tarnlook-0.png", "tarnlook-.png", "tarnlook--1.png",
+      "tarnlook-x.png", "tarnlook-1.png.part7", "notes.png"};
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(tarnlook::staleSheets(folder, 0), Names{});  // the run drew nothing
+  EXPECT_EQ(tarnlook::staleSheets(folder, 1),
+            (Names{"tarnlook-1.png", "tarnlook-3.png", "tarnlook-10.png"}));
+  EXPECT_EQ(tarnlook::staleSheets(folder, 3), (Names{"tarnlook.png", "tarnlook-10.png"}));
 }
 
 TEST(TarnlookZscale, FewOrNoSamples) {

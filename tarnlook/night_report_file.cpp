@@ -1,0 +1,30 @@
+// The page and the table of a night, written as files.
+#include "night_report_file.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "sheet.h"
+
+namespace tarnlook {
+
+namespace {
+
+std::optional<WriteFailure> write(const std::string& name, const std::string& text,
+                                  LeftoverTemporaries& leftovers) {
+  const std::string error = replaceFile(name, text.data(), text.size(), leftovers);
+  if (error.empty()) return std::nullopt;
+  return WriteFailure{name, error};
+}
+
+}  // namespace
+
+std::optional<WriteFailure> writeReport(NightReport report, LeftoverTemporaries& leftovers) {
+  std::error_code error;
+  const std::filesystem::path here = std::filesystem::current_path(error);
+  report.folder = error ? "." : here.filename().empty() ? here.string() : here.filename().string();
+  if (auto failure = write(kPageName, reportPage(report, labelLineHeight()), leftovers)) return failure;
+  return write(kTableName, reportTable(report), leftovers);
+}
+
+}  // namespace tarnlook
