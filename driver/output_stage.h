@@ -38,8 +38,9 @@ struct OutputPlan {
 
 // The memory one image moves through: room for the largest header, the
 // largest image of the camera set-ups in 4-byte samples, and the zero fill.
-// Allocated whole when it is made, every page present from the start; it
-// never grows. Throws std::bad_alloc when the memory cannot be had.
+// Its address space is taken whole when it is made (std::bad_alloc when it
+// cannot be had), every page made present at its first image; it never
+// grows.
 class SampleBuffer {
  public:
   explicit SampleBuffer(long long largestImagePixels);
@@ -57,6 +58,7 @@ class SampleBuffer {
   unsigned char* mapping_ = nullptr;
   std::size_t mappedBytes_ = 0;
   unsigned char* bytes_ = nullptr;
+  bool populated_ = false;
 };
 
 // Whether a failed file call failed for want of room (blocks, inodes or
