@@ -28,15 +28,15 @@ constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
 
 const SampleRule kCopySampleRule = {2, nullptr};
 
-SampleBuffer::SampleBuffer(long long largestImagePixels)
+SampleBuffer::SampleBuffer(long long largestImagePixels, Pages pages)
     : headerRoom_(kHeaderRoom),
       sampleRoom_(static_cast<std::size_t>(largestImagePixels) * kWidestSampleBytes +
                   kBlockLength) {
   // Mapped on a huge-page boundary, with huge pages asked for; every page
-  // is touched by the kernel at once before the first image. In this kind
-  // of virtual machine each page fault costs a trap; a few huge pages,
-  // filled in one call, cost next to nothing, and the memory of a night is
-  // the same whichever images it holds.
+  // is touched by the kernel at once, now or before the first image. In
+  // this kind of virtual machine each page fault costs a trap; a few huge
+  // pages, filled in one call, cost next to nothing, and the memory of a
+  // night is the same whichever images it holds.
   const std::size_t size = headerRoom_ + sampleRoom_;
   mappedBytes_ = size + kHugePageBytes;
   void* mapping = ::mmap(nullptr, mappedBytes_, PROT_READ | PROT_WRITE,
@@ -46,6 +46,13 @@ SampleBuffer::SampleBuffer(long long largestImagePixels)
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(mapping_);
   bytes_ = mapping_ + (kHugePageBytes - at % kHugePageBytes) % kHugePageBytes;
   ::madvise(bytes_, size - size % kHugePageBytes, MADV_HUGEPAGE);
+  if (pages == Pages::Now) populate();
+}
+
+void SampleBuffer::populate() {
+  const std::size_t size = headerRoom_ + sampleRoom_;
+  if (::madvise(bytes_, size, MADV_POPULATE_WRITE) != 0) std::memset(bytes_, 0, size);
+  populated_ = true;
 }
 
 SampleBuffer::~SampleBuffer() { ::munmap(mapping_, mappedBytes_); }
@@ -56,13 +63,7 @@ unsigned char* SampleBuffer::samplesFor(const OutputPlan& plan) {
                                   static_cast<std::size_t>(plan.rule->inputBytes) +
                               kBlockLength;
   if (header > headerRoom_ || samples > sampleRoom_) return nullptr;
-  if (!populated_) {
-    // Every page at once, at the first image: a buffer that is never used
-    // (the main thread's, while workers move the samples) costs nothing.
-    const std::size_t size = headerRoom_ + sampleRoom_;
-    if (::madvise(bytes_, size, MADV_POPULATE_WRITE) != 0) std::memset(bytes_, 0, size);
-    populated_ = true;
-  }
+  if (!populated_) populate();
   return bytes_ + headerRoom_;
 }
 

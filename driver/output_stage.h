@@ -39,11 +39,14 @@ struct OutputPlan {
 // The memory one image moves through: room for the largest header, the
 // largest image of the camera set-ups in 4-byte samples, and the zero fill.
 // Its address space is taken whole when it is made (std::bad_alloc when it
-// cannot be had), every page made present at its first image; it never
-// grows.
+// cannot be had), every page made present then or at its first image; it
+// never grows.
 class SampleBuffer {
  public:
-  explicit SampleBuffer(long long largestImagePixels);
+  // AtFirstImage for a buffer that may never be used (the main thread's,
+  // while workers move the samples): it then costs no page.
+  enum class Pages { Now, AtFirstImage };
+  SampleBuffer(long long largestImagePixels, Pages pages);
   ~SampleBuffer();
   SampleBuffer(const SampleBuffer&) = delete;
   SampleBuffer& operator=(const SampleBuffer&) = delete;
@@ -53,6 +56,7 @@ class SampleBuffer {
   unsigned char* samplesFor(const OutputPlan& plan);
 
  private:
+  void populate();
   std::size_t headerRoom_ = 0;
   std::size_t sampleRoom_ = 0;
   unsigned char* mapping_ = nullptr;

@@ -41,7 +41,8 @@ bool Pipeline::queue(Report report) {
 bool Pipeline::takeOwnBuffer(std::unique_ptr<Job>& job) {
   if (ownBuffer_) return true;
   try {
-    ownBuffer_ = std::make_unique<SampleBuffer>(largestImagePixels());
+    ownBuffer_ = std::make_unique<SampleBuffer>(largestImagePixels(),
+                                                SampleBuffer::Pages::AtFirstImage);
   } catch (const std::bad_alloc&) {
     Report report = std::move(job->report);
     report.take(msg::memoryExhausted(job->output.outputName()), job->inputName);

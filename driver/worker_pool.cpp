@@ -22,7 +22,7 @@ int WorkerPool::start(int count) {
   CleanupSignalsBlocked blocked;
   while (size() < count) {
     try {
-      buffers_.push_back(std::make_unique<SampleBuffer>(largestImagePixels()));
+      buffers_.push_back(std::make_unique<SampleBuffer>(largestImagePixels(), SampleBuffer::Pages::Now));
     } catch (const std::bad_alloc&) {
       break;
     }

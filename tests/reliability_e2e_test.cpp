@@ -668,6 +668,10 @@ TEST(Killed, ASignalEndsTheRunCleanAndByThatSignal) {
       e2e::writeFile(night.file("an2.fit"), "an older output\n");
       Background program("/bin/sh", night.path(), false, "/dev/null",
                          {"-c", std::string(ignored ? "trap '' HUP; " : "") + "exec \"$0\"", p.exe});
+      // The trap is set once the shell has become the program.
+      const std::string exe = "/proc/" + std::to_string(program.pid()) + "/exe";
+      for (std::error_code e; fs::read_symlink(exe, e) != fs::path(p.exe);)
+        std::this_thread::sleep_for(microseconds(100));
       std::this_thread::sleep_for(microseconds(moment(random)));
       ::kill(program.pid(), signal);
       const int status = program.wait();
