@@ -691,31 +691,43 @@ TEST(Killed, ASignalEndsTheRunCleanAndByThatSignal) {
 }
 
 // The console is written line by line whatever it is connected to: the
-// lines of the entries done reach a file before a signal ends the run (here
-// while an entry waits to open a named pipe), and a closed pipe ends the
-// run by SIGPIPE with no temporary left.
+// lines of the entries done reach a file or a pipe while an entry waits to
+// open a named pipe. Then SIGTERM ends the run, or, when the console's
+// reader has gone, its next line ends it by SIGPIPE.
 TEST(Killed, TheLinesOfEntriesDoneSurviveASignal) {
-  e2e::ScopedTempDir night, console;
-  writeNight(night, andorNight(kConverter),
-             kDirectives + std::string(kAndorList) +
-                 "gone.fts M42 1 0.0 1 0.20 1 R\nfifo.fts M42 1 0.0 1 0.20 1 R\n");
-  ASSERT_EQ(::mkfifo(night.file("fifo.fts").c_str(), 0644), 0);
-  Background program(kConverter.exe, night.path(), false, console.file("out"));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (e2e::readFile(console.file("out")).find("(gone.fts)  Skipped\n") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ::kill(program.pid(), SIGTERM);
-  const int status = program.wait();
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_NE(e2e::readFile(console.file("out")).find("an4.fts --> an4.fit"), std::string::npos);
-
-  e2e::ScopedTempDir piped;
-  writeNight(piped, andorNight(kConverter), kDirectives + std::string(kAndorList));
-  const e2e::RunResult r = e2e::runProgram(
-      "/bin/sh", piped.path(), "", {"-c", "{ \"$0\"; echo $? >status; } | head -n 3", kConverter.exe});
-  EXPECT_EQ(e2e::readFile(piped.file("status")), "141\n");
-  EXPECT_EQ(temporariesIn(piped.path()), std::vector<std::string>{});
+  for (const bool piped : {false, true}) {
+    SCOPED_TRACE(piped ? "console a pipe" : "console a file");
+    e2e::ScopedTempDir night, console;
+    writeNight(night, andorNight(kConverter),
+               kDirectives + std::string(kAndorList) +
+                   "gone.fts M42 1 0.0 1 0.20 1 R\nfifo.fts M42 1 0.0 1 0.20 1 R\n");
+    ASSERT_EQ(::mkfifo(night.file("fifo.fts").c_str(), 0644), 0);
+    const std::string out = console.file("out");
+    if (piped) {
+      ASSERT_EQ(::mkfifo(out.c_str(), 0644), 0);
+    }
+    int reader = piped ? ::open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    Background program(kConverter.exe, night.path(), false, out);
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (seen.find("(gone.fts)  Skipped\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      char bytes[4096];
+      for (ssize_t n; piped && (n = ::read(reader, bytes, sizeof bytes)) > 0;) seen.append(bytes, n);
+      if (!piped) seen = e2e::readFile(out);
+    }
+    if (piped) {
+      ::close(reader);
+      ::close(::open(night.file("fifo.fts").c_str(), O_WRONLY | O_CLOEXEC));
+    } else {
+      ::kill(program.pid(), SIGTERM);
+    }
+    const int status = program.wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == (piped ? SIGPIPE : SIGTERM)) << status;
+    EXPECT_NE(seen.find("an4.fts --> an4.fit"), std::string::npos) << seen;
+    EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{});
+  }
 }
 
 // An output name that is a link to a file is replaced, the linked file left
