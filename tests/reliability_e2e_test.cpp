@@ -27,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -849,22 +850,32 @@ TEST(InFlight, AFailedWriteHidesTheEntryAlreadyInFlight) {
   }
 }
 
-// Everything a night leaves: console, standard error, exit status and every
-// regular file (DATE masked).
-struct Ending {
-  std::string console;
-  int status;
-  std::map<std::string, std::string> files;
-};
-
-Ending runAndCollect(const Program& p, const std::string& dir, int entries,
-                     const std::string& limits) {
-  const e2e::RunResult r = runInFlight(p, dir, entries, limits);
-  Ending ending{r.out + "\n-- stderr --\n" + r.err, r.exitStatus, {}};
-  for (const auto& item : fs::directory_iterator(dir))
-    if (isRegularFile(item.path().string()))
-      ending.files[item.path().filename().string()] = outputOf(p, item.path().string());
-  return ending;
+// Runs the night that `make` writes into a fresh folder, once with one
+// entry in flight and once with `entries`, after the shell commands
+// `limits`: both must leave the same console, standard error, exit status
+// and files (DATE masked), no temporary, and end by no signal. Returns the
+// console and standard error of the first.
+std::string expectAsOneAtATime(const Program& p, const std::function<void(const std::string&)>& make,
+                               int entries, const std::string& limits) {
+  std::string consoles[2];
+  int statuses[2];
+  std::map<std::string, std::string> files[2];
+  for (int i : {0, 1}) {
+    e2e::ScopedTempDir dir;
+    make(dir.path());
+    const e2e::RunResult r = runInFlight(p, dir.path(), i == 0 ? 1 : entries, limits);
+    consoles[i] = r.out + "\n-- stderr --\n" + r.err;
+    statuses[i] = r.exitStatus;
+    EXPECT_NE(r.exitStatus, -1) << "ended by signal " << r.signal << " with " << entries;
+    for (const auto& item : fs::directory_iterator(dir.path()))
+      if (isRegularFile(item.path().string()))
+        files[i][item.path().filename().string()] = outputOf(p, item.path().string());
+    EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
+  }
+  EXPECT_EQ(consoles[1], consoles[0]);
+  EXPECT_EQ(statuses[1], statuses[0]);
+  EXPECT_TRUE(files[1] == files[0]) << "the files differ";
+  return consoles[0];
 }
 
 // The recovery paths of entries in flight, each reached on purpose through
@@ -898,22 +909,12 @@ TEST(Recovery, EveryRecoveryPathGivesTheOneAtATimeResult) {
       const std::string seam = *c.seam == '\0' ? ":" :
           std::string("export FAULTFS=") + c.seam + " LD_PRELOAD=" + FAULTFS_LIB +
           " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\"";
-      Ending endings[2];
-      for (int entries : {1, 2}) {
-        e2e::ScopedTempDir dir;
-        writeNight(dir, andorNight(p), list);
-        e2e::writeFile(dir.file("an1.fit"), "an older output\n");
-        if (c.logIsAFolder) fs::create_directory(dir.file("tarnfits.log"));
-        endings[entries - 1] = runAndCollect(p, dir.path(), entries, seam);
-        EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
-      }
-      EXPECT_NE(endings[0].console.find(std::string(c.ending) + "\n-- stderr --"),
-                std::string::npos) << endings[0].console;
-      EXPECT_EQ(endings[1].console, endings[0].console);
-      EXPECT_EQ(endings[1].status, endings[0].status);
-      EXPECT_EQ(endings[1].files.size(), endings[0].files.size());
-      for (const auto& [name, bytes] : endings[0].files)
-        EXPECT_TRUE(endings[1].files[name] == bytes) << name << " differs";
+      const std::string console = expectAsOneAtATime(p, [&](const std::string& dir) {
+        writeNightAt(dir, andorNight(p), list);
+        e2e::writeFile(dir + "/an1.fit", "an older output\n");
+        if (c.logIsAFolder) fs::create_directory(dir + "/tarnfits.log");
+      }, 2, seam);
+      EXPECT_NE(console.find(std::string(c.ending) + "\n-- stderr --"), std::string::npos) << console;
     }
   }
 }
@@ -1372,20 +1373,11 @@ TEST(Load, EightInFlightFinishWhereOneDoes) {
     const long idle = idleVirtualKiB(p);
     ASSERT_GT(idle, 0);
     for (long extraKiB : {0, 2048, 6144, 8192, 10240, 16384, 30720}) {
-      SCOPED_TRACE("ulimit -v " + std::to_string(idle + extraKiB));
-      Ending endings[2];
-      for (int entries : {1, 8}) {
-        e2e::ScopedTempDir dir;
-        writeNight(dir, andorNight(p), kDirectives + std::string(kAndorList));
-        endings[entries == 1 ? 0 : 1] =
-            runAndCollect(p, dir.path(), entries, "ulimit -v " + std::to_string(idle + extraKiB));
-        EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
-        EXPECT_TRUE(endings[entries == 1 ? 0 : 1].status == 0 ||
-                    endings[entries == 1 ? 0 : 1].status == 1);
-      }
-      EXPECT_EQ(endings[1].console, endings[0].console);
-      EXPECT_EQ(endings[1].status, endings[0].status);
-      EXPECT_TRUE(endings[1].files == endings[0].files) << "the outputs differ";
+      const std::string limit = "ulimit -v " + std::to_string(idle + extraKiB);
+      SCOPED_TRACE(limit);
+      expectAsOneAtATime(p, [&p](const std::string& dir) {
+        writeNightAt(dir, andorNight(p), kDirectives + std::string(kAndorList));
+      }, 8, limit);
     }
   }
 }
