@@ -32,6 +32,7 @@ unsigned long nextSerial = 1;
 static_assert(std::atomic<char*>::is_always_lock_free, "the handler reads the table lock-free");
 
 extern "C" void removeTemporariesAndDie(int signal) {
+  const int interrupted = errno;  // of the code the signal interrupted
   for (std::atomic<char*>& entry : temporaryNames) {
     const char* name = entry.load();
     if (name != nullptr) ::unlink(name);
@@ -40,6 +41,7 @@ extern "C" void removeTemporariesAndDie(int signal) {
   // until then), so that a parent sees how the run ended.
   ::signal(signal, SIG_DFL);
   ::raise(signal);
+  errno = interrupted;
 }
 
 // Records a name; the entry's index, or -1 (errno EMFILE) when the table
