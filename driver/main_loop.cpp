@@ -25,7 +25,6 @@
 
 namespace {
 
-
 bool endsWith(const std::string& text, const char* tail) {
   std::string t(tail);
   return text.size() >= t.size() && text.compare(text.size() - t.size(), t.size(), t) == 0;

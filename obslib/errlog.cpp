@@ -3,12 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "obslib.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -21,20 +21,6 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Writes the whole text at the end of the open log; false when a write
-// fails (a full disk). Written straight to the descriptor, so that nothing
-// of a failed line stays in a stream buffer to be written later.
-bool appendWhole(int log, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(log, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -53,7 +39,9 @@ bool errlistquiet(const char* fileName, const char* reason) {
   const int length = std::snprintf(nullptr, 0, kErrorLineFormat, fileName, reason);
   std::string line(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
   std::snprintf(&line[0], line.size() + 1, kErrorLineFormat, fileName, reason);
-  const bool written = length >= 0 && appendWhole(fd, line);
+  // Straight to the descriptor: nothing of a failed line stays in a stream
+  // buffer to be written later.
+  const bool written = length >= 0 && writeAll(fd, line.data(), line.size());
   // Nothing more can be done when the cut fails too.
   if (!written && sized && ::ftruncate(fd, before.st_size) != 0) std::clearerr(log.get());
   const bool closed = std::fclose(log.release()) == 0;
