@@ -104,11 +104,12 @@ bool Pipeline::commitFront() {
   items_.pop_front();
   Report report = std::move(item.report);
   if (Job* job = item.job.get()) {
-    if (workers_.size() > 0) workers_.waitUntilDone(*job);
+    if (workers_.size() > 0 && !job->aloneAtItsTurn) workers_.waitUntilDone(*job);
     // A write that failed for want of room while other entries were in
     // flight may have failed for the room they took: it counts only when
-    // it fails again alone.
-    if (!job->transfer.written && failedForSpace(job->transfer.error) && othersMayBeInFlight()) {
+    // it fails again alone. So does a temporary that found no room then.
+    if (job->aloneAtItsTurn ||
+        (!job->transfer.written && failedForSpace(job->transfer.error) && othersMayBeInFlight())) {
       writeAloneAgain(*job);
     } else {
       job->report.take(commitOutput(job->output, job->transfer, job->inputName),

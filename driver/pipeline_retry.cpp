@@ -52,14 +52,19 @@ void Pipeline::dropLaterJobs() {
     if (item.job) item.job->output.discard();
 }
 
-// Starts the dropped transfers again, in order; one whose output can no
-// longer be made (or whose input cannot be read again) becomes its fatal
+// Starts the dropped transfers again, in order. One whose temporary finds
+// no room while earlier entries are still in flight waits for its turn, as
+// one at a time it would have been made only then; one whose output cannot
+// be made otherwise (or whose input cannot be read again) becomes its fatal
 // report.
 void Pipeline::restartDroppedJobs() {
   for (Item& item : items_) {
     if (!item.job) continue;
     Job& later = *item.job;
-    if (!later.report.take(startAgain(later), later.inputName)) {
+    Outcome again = startAgain(later);
+    later.aloneAtItsTurn = !again.isAccepted() && failedForSpace(later.output.createError());
+    if (later.aloneAtItsTurn) continue;
+    if (!later.report.take(std::move(again), later.inputName)) {
       item.report = std::move(later.report);
       item.job.reset();
       continue;

@@ -30,6 +30,9 @@ struct Job {
   std::optional<FileKey> outputFile;  // the name its commit replaces
   Transfer transfer;      // the transfer's result, once done
   bool done = false;      // the transfer ended; guarded by the pool's lock
+  // Main thread only: dropped, and its temporary could not be made again
+  // for want of room; it is made and written alone at the entry's turn.
+  bool aloneAtItsTurn = false;
 };
 
 class WorkerPool {

@@ -29,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -250,13 +251,32 @@ bool endsWith(const std::string& text, const std::string& tail) {
 // ---------------------------------------------------------------------------
 // Background programs
 
+// Every wait of these tests: generous for a busy machine, and never longer.
+constexpr std::chrono::seconds kLongestWait{20};
+
+// Polls `ready` until it holds (true) or kLongestWait has passed: then the
+// test fails, naming `what` it waited for.
+template <typename Predicate>
+bool waitUntil(Predicate ready, const std::string& what) {
+  const auto end = std::chrono::steady_clock::now() + kLongestWait;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > end) {
+      ADD_FAILURE() << "waited " << kLongestWait.count() << " s for " << what;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 // A program started without waiting: standard input from a pipe the test
 // holds (or /dev/null), standard output and error into `outputPath`.
 class Background {
  public:
   Background(const std::string& exe, const std::string& dir, bool pipeInput,
              const std::string& outputPath = "/dev/null",
-             const std::vector<std::string>& args = {}) {
+             const std::vector<std::string>& args = {})
+      : exe_(args.empty() ? exe : args.back()) {
     int pipeFds[2] = {-1, -1};
     if (pipeInput && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
     const int in = pipeInput ? pipeFds[0] : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -286,7 +306,7 @@ class Background {
   ~Background() {
     closeInput();
     if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
+      if (!status_) ::kill(pid_, SIGKILL);
       wait();
     }
   }
@@ -298,20 +318,32 @@ class Background {
     if (input_ >= 0) ::close(input_);
     input_ = -1;
   }
-  // Waits for the end and gives the wait status (and the program's own
-  // resource usage).
+  // Whether the program has ended; its wait status is kept for wait().
+  bool ended() {
+    if (pid_ > 0 && !status_ && ::wait4(pid_, &status_.emplace(), WNOHANG, &usage_) != pid_)
+      status_.reset();
+    return status_.has_value();
+  }
+  // Waits for the end, at most kLongestWait, and gives the wait status (and
+  // the program's own resource usage). One still running then is killed,
+  // and the test fails saying so.
   int wait(struct rusage* usage = nullptr) {
-    int status = 0;
-    struct rusage ignored;
-    while (::wait4(pid_, &status, 0, usage ? usage : &ignored) < 0 && errno == EINTR) {
+    if (!waitUntil([this] { return ended(); }, "the end of " + exe_)) {
+      ::kill(pid_, SIGKILL);
+      while (::wait4(pid_, &status_.emplace(), 0, &usage_) < 0 && errno == EINTR) {
+      }
     }
+    if (usage) *usage = usage_;
     pid_ = -1;
-    return status;
+    return *status_;
   }
 
  private:
+  std::string exe_;
   pid_t pid_ = -1;
   int input_ = -1;
+  std::optional<int> status_;
+  struct rusage usage_ {};
 };
 
 // ---------------------------------------------------------------------------
@@ -528,34 +560,26 @@ const char kAndorList[] =
     "an3.fts M1 1 45.0 3 0.04 2 V\n"
     "an4.fts M42 5 0.0 9 0.00 1 0\n";
 
-// Stops the running program again and again until a file of the folder that
-// is no input is not (yet) a complete output of the reference run, then kills
-// it with SIGKILL there. Returns that file's name and size, or "" when the
-// run ended first.
-std::string killInTransfer(Background& program, const std::string& dir,
-                           const std::map<std::string, std::uint64_t>& inputs,
-                           const std::map<std::string, long long>& completeSizes) {
-  for (;;) {
-    std::this_thread::sleep_for(std::chrono::microseconds(300));
-    ::kill(program.pid(), SIGSTOP);
-    int status = 0;
-    if (::waitpid(program.pid(), &status, WUNTRACED) < 0 || !WIFSTOPPED(status)) {
-      program.wait();
-      return "";
-    }
-    for (const auto& item : fs::directory_iterator(dir)) {
-      const std::string name = item.path().filename().string();
-      if (inputs.count(name) != 0) continue;
-      const long long size = e2e::fileSize(item.path().string());
-      auto complete = completeSizes.find(name);
-      if (complete == completeSizes.end() || (size > 5760 && size < complete->second)) {
-        ::kill(program.pid(), SIGKILL);
-        program.wait();
-        return name + " (" + std::to_string(size) + " bytes)";
-      }
-    }
-    ::kill(program.pid(), SIGCONT);
-  }
+// Shell commands that preload the fault seam (tests/support/faultfs.cpp)
+// in `mode` into the program the shell then becomes; the seam's proof of
+// each fault goes to the file `proof`.
+std::string seam(const std::string& mode, const std::string& proof) {
+  return "export FAULTFS=" + mode + " FAULTFS_PROOF=" + proof + " LD_PRELOAD=" + FAULTFS_LIB +
+         " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\"";
+}
+
+// Starts the program on the night in `dir`, held by the seam inside its
+// first transfer of samples, and waits until it is held there. False (and a
+// failure) when it ended or never got there.
+bool startHeldInTransfer(std::optional<Background>& program, const Program& p,
+                         const std::string& dir, const std::string& proof,
+                         const std::string& shellFirst = ":", const std::string& args = "") {
+  program.emplace("/bin/sh", dir, false, "/dev/null",
+                  std::vector<std::string>{"-c", shellFirst + "; " + seam("hold", proof) +
+                                                     "; exec \"$0\" " + args, p.exe});
+  return waitUntil([&] { return e2e::fileExists(proof) || program->ended(); },
+                   "the program held in a transfer") &&
+         !program->ended();
 }
 
 TEST(Killed, ARunKilledInATransferIsMadeWholeByTheNextRun) {
@@ -576,12 +600,19 @@ TEST(Killed, ARunKilledInATransferIsMadeWholeByTheNextRun) {
     }
     ASSERT_EQ(completeSizes.size(), 4u) << good.out;
 
-    std::string caught;
-    for (int attempt = 0; attempt < 20 && caught.empty(); ++attempt) {
-      Background program(p.exe, dir, false);
-      caught = killInTransfer(program, dir, inputs, completeSizes);
+    e2e::ScopedTempDir scratch;
+    std::optional<Background> program;
+    ASSERT_TRUE(startHeldInTransfer(program, p, dir, scratch.file("proof")));
+    ASSERT_EQ(::kill(program->pid(), SIGKILL), 0);
+    program->wait();
+    std::string caught;  // the temporaries left, with their sizes
+    bool inSamples = false;
+    for (const std::string& name : temporariesIn(dir)) {
+      const long long size = e2e::fileSize(dir + "/" + name);
+      caught += name + " (" + std::to_string(size) + " bytes) ";
+      inSamples = inSamples || size > 2880;
     }
-    ASSERT_NE(caught, "") << "never caught the program inside a transfer";
+    ASSERT_TRUE(inSamples) << "no temporary holds samples: " << caught;
     ::testing::Test::RecordProperty(std::string("killed_") + p.name, caught);
     EXPECT_EQ(only(checksums(dir), namesOf(inputs)), inputs)
         << "an input changed under the killed run (killed with " << caught << ")";
@@ -645,10 +676,30 @@ TEST(Killed, AtAnyMomentEveryOutputIsWholeOrAbsent) {
   }
 }
 
-// SIGINT, SIGTERM and SIGHUP at random moments of a night: the run dies of
-// that signal (or has finished), no temporary is left, and each output
-// name holds the older output or a whole new one. SIGHUP ignored from the
-// start (nohup) stays ignored.
+// The threads of a running process other than its main one, each with
+// whether it blocks all four signals of the clean-up (SIGINT, SIGTERM,
+// SIGHUP, SIGPIPE), so that they reach the main thread only.
+std::map<std::string, bool> workersBlockingTheCleanUpSignals(pid_t pid) {
+  const unsigned long long cleanUp = 1ull << (SIGINT - 1) | 1ull << (SIGTERM - 1) |
+                                     1ull << (SIGHUP - 1) | 1ull << (SIGPIPE - 1);
+  std::map<std::string, bool> workers;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : fs::directory_iterator(tasks)) {
+    if (task.path().filename() == std::to_string(pid)) continue;
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);)
+      if (line.compare(0, 7, "SigBlk:") == 0)
+        workers[task.path().filename()] = (std::stoull(line.substr(7), nullptr, 16) & cleanUp) == cleanUp;
+  }
+  return workers;
+}
+
+// SIGINT, SIGTERM and SIGHUP at random moments of a night, and SIGINT and
+// SIGTERM while the seam holds the program inside a transfer: the run dies
+// of that signal (or had finished before it came: a normal end), no
+// temporary is left, and each output name holds the older output or a
+// whole new one. SIGHUP ignored from the start (nohup) stays ignored. The
+// workers block the signals, so the clean-up runs on the main thread.
 TEST(Killed, ASignalEndsTheRunCleanAndByThatSignal) {
   using std::chrono::microseconds;
   std::mt19937 random(20261208);
@@ -661,25 +712,42 @@ TEST(Killed, ASignalEndsTheRunCleanAndByThatSignal) {
     std::uniform_int_distribution<long> moment(0, std::chrono::duration_cast<microseconds>(
                                                       std::chrono::steady_clock::now() - start)
                                                       .count());
-    for (int round = 0; round < 12; ++round) {
+    int missed = 0;
+    for (int round = 0; round < 14; ++round) {
       const int signal = round % 4 == 3 ? SIGHUP : round % 2 == 0 ? SIGINT : SIGTERM;
       const bool ignored = round % 4 == 3;  // as under nohup
-      e2e::ScopedTempDir night;
+      const bool held = round >= 12;
+      SCOPED_TRACE("round " + std::to_string(round) + ", signal " + std::to_string(signal));
+      e2e::ScopedTempDir night, scratch;
       writeNight(night, andorNight(p), kDirectives + std::string(kAndorList));
       e2e::writeFile(night.file("an2.fit"), "an older output\n");
-      Background program("/bin/sh", night.path(), false, "/dev/null",
-                         {"-c", std::string(ignored ? "trap '' HUP; " : "") + "exec \"$0\"", p.exe});
-      // The trap is set once the shell has become the program.
-      const std::string exe = "/proc/" + std::to_string(program.pid()) + "/exe";
-      for (std::error_code e; fs::read_symlink(exe, e) != fs::path(p.exe);)
-        std::this_thread::sleep_for(microseconds(100));
-      std::this_thread::sleep_for(microseconds(moment(random)));
-      ::kill(program.pid(), signal);
-      const int status = program.wait();
-      EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == signal && !ignored) ||
-                  (WIFEXITED(status) && WEXITSTATUS(status) == 0))
-          << "signal " << signal << ", wait status " << status;
-      EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{}) << "signal " << signal;
+      const std::string nohup = ignored ? "trap '' HUP" : ":";
+      std::optional<Background> program;
+      if (held) {
+        ASSERT_TRUE(startHeldInTransfer(program, p, night.path(), scratch.file("proof"), nohup,
+                                        "-j 2"));
+        const auto workers = workersBlockingTheCleanUpSignals(program->pid());
+        EXPECT_FALSE(workers.empty()) << "no worker thread with two entries in flight";
+        for (const auto& [thread, blocks] : workers) EXPECT_TRUE(blocks) << "thread " << thread;
+      } else {
+        program.emplace("/bin/sh", night.path(), false, "/dev/null",
+                        std::vector<std::string>{"-c", nohup + "; exec \"$0\"", p.exe});
+        // The trap is set once the shell has become the program.
+        const std::string exe = "/proc/" + std::to_string(program->pid()) + "/exe";
+        waitUntil([&] {
+          std::error_code e;
+          return program->ended() || fs::read_symlink(exe, e) == fs::path(p.exe);
+        }, "the shell to become " + std::string(p.exe));
+        std::this_thread::sleep_for(microseconds(moment(random)));
+      }
+      const bool sent = !program->ended() && ::kill(program->pid(), signal) == 0;
+      const int status = program->wait();
+      const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      missed += sent && !ignored ? 0 : 1;
+      EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == signal && sent && !ignored) ||
+                  (finished && (!held || ignored)))
+          << "wait status " << status << (sent ? "" : ", the run ended before the signal");
+      EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{});
       for (const char* name : {"an1.fit", "an2.fit", "an3.fit", "an4.fit"}) {
         if (!nameExists(night.file(name))) continue;
         const std::string bytes = slurp(night.file(name));
@@ -688,6 +756,7 @@ TEST(Killed, ASignalEndsTheRunCleanAndByThatSignal) {
             << name << " is part of an output";
       }
     }
+    ::testing::Test::RecordProperty(std::string("signals_missed_") + p.name, missed);
   }
 }
 
@@ -710,17 +779,22 @@ TEST(Killed, TheLinesOfEntriesDoneSurviveASignal) {
     int reader = piped ? ::open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
     Background program(kConverter.exe, night.path(), false, out);
     std::string seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (seen.find("(gone.fts)  Skipped\n") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(waitUntil([&] {
       char bytes[4096];
       for (ssize_t n; piped && (n = ::read(reader, bytes, sizeof bytes)) > 0;) seen.append(bytes, n);
       if (!piped) seen = e2e::readFile(out);
-    }
+      return seen.find("(gone.fts)  Skipped\n") != std::string::npos || program.ended();
+    }, "the lines before the named pipe")) << seen;
+    ASSERT_FALSE(program.ended()) << "the run ended without waiting at the named pipe";
     if (piped) {
       ::close(reader);
-      ::close(::open(night.file("fifo.fts").c_str(), O_WRONLY | O_CLOEXEC));
+      // Opens the named pipe once the program waits at it to read.
+      int writer = -1;
+      waitUntil([&] {
+        writer = ::open(night.file("fifo.fts").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return writer >= 0 || program.ended();
+      }, "the program to open the named pipe");
+      if (writer >= 0) ::close(writer);
     } else {
       ::kill(program.pid(), SIGTERM);
     }
