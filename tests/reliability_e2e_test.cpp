@@ -929,13 +929,17 @@ TEST(InFlight, AFailedWriteHidesTheEntryAlreadyInFlight) {
 // `limits`: both must leave the same console, standard error, exit status
 // and files (DATE masked), no temporary, and end by no signal. Returns the
 // console and standard error of the first.
+// A file `proof` is removed before each run, so that it holds the seam's
+// proof of the second.
 std::string expectAsOneAtATime(const Program& p, const std::function<void(const std::string&)>& make,
-                               int entries, const std::string& limits) {
+                               int entries, const std::string& limits,
+                               const std::string& proof = "/nonexistent") {
   std::string consoles[2];
   int statuses[2];
   std::map<std::string, std::string> files[2];
   for (int i : {0, 1}) {
     e2e::ScopedTempDir dir;
+    fs::remove(proof);
     make(dir.path());
     const e2e::RunResult r = runInFlight(p, dir.path(), i == 0 ? 1 : entries, limits);
     consoles[i] = r.out + "\n-- stderr --\n" + r.err;
@@ -954,41 +958,57 @@ std::string expectAsOneAtATime(const Program& p, const std::function<void(const 
 
 // The recovery paths of entries in flight, each reached on purpose through
 // the fault seam (tests/support/faultfs.cpp) or a folder in the way: two in
-// flight must end exactly as one at a time.
+// flight must end exactly as one at a time, and the seam must have fired.
 TEST(Recovery, EveryRecoveryPathGivesTheOneAtATimeResult) {
   struct Case {
     const char* what;
     const char* seam;    // FAULTFS, or "" for none
     bool logIsAFolder;
+    int entries;         // of the night's run list
+    const char* fires;   // the seam's proof: each of these faults fired
     const char* ending;  // the end of the console, before standard error
   };
   const Case cases[] = {
       // The first write fails for want of the room the next entry's
       // temporary took: written again alone, later entries restarted.
-      {"room taken by a later entry", "room-for-one", false, "---- FINISHED ----\n"},
+      {"room taken by a later entry", "room-for-one", false, 6, "room-for-one", "---- FINISHED ----\n"},
+      {"room taken by the only other entry", "room-for-one", false, 2, "room-for-one", "---- FINISHED ----\n"},
+      // A later entry's temporary cannot be made again after that: it is
+      // made and written alone at its turn.
+      {"no room for a restarted entry", "room-twice", false, 6, "room-for-one open-room", "---- FINISHED ----\n"},
+      // A temporary that finds no room while entries are in flight is made
+      // once they are committed.
+      {"no room for a temporary", "open-room", false, 6, "open-room", "---- FINISHED ----\n"},
       // Two transfers at once, or the write fails: as many workers as asked.
-      {"two workers for two entries", "two-at-once", false, "---- FINISHED ----\n"},
-      // A close that fails loses the data: never renamed.
-      {"close fails", "close-eio", false, "Cannot write. (an1.fit)\n"},
+      {"two workers for two entries", "two-at-once", false, 6, "two-at-once", "---- FINISHED ----\n"},
+      // A close that fails loses the data: never renamed. The run's end
+      // waits for the next entry's transfer, held until then.
+      {"close fails", "close-eio FAULTFS_LATE=an2.fit", false, 6, "close-eio", "Cannot write. (an1.fit)\n"},
       // Log lines that find no room drop the later entries and restart them;
       // a half-written line is cut off first.
-      {"error log a folder", "", true, "---- FINISHED ----\n"},
-      {"log line cut short", "log-room", false, "---- FINISHED ----\n"},
+      {"error log a folder", "", true, 6, "", "---- FINISHED ----\n"},
+      {"log line cut short", "log-room", false, 6, "log-room", "---- FINISHED ----\n"},
   };
   const std::string list = std::string(kDirectives) + "an1.fts M42 1 0.0 1 0.20 1 R\n" +
                            "an2.fts Vega 1 0.0 1 0.20 1 R\n" + kAndorList;
+  const std::string twoEntries = std::string(kDirectives) + "an1.fts M42 1 0.0 1 0.20 1 R\n" +
+                                 "an2.fts Sirius 1 22.5 2 0.10 1 R\n";
   for (const Program& p : kPrograms) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(p.name) + ": " + c.what);
-      const std::string seam = *c.seam == '\0' ? ":" :
-          std::string("export FAULTFS=") + c.seam + " LD_PRELOAD=" + FAULTFS_LIB +
-          " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\"";
+      e2e::ScopedTempDir scratch;
+      const std::string proof = scratch.file("proof");
       const std::string console = expectAsOneAtATime(p, [&](const std::string& dir) {
-        writeNightAt(dir, andorNight(p), list);
+        writeNightAt(dir, andorNight(p), c.entries == 2 ? twoEntries : list);
         e2e::writeFile(dir + "/an1.fit", "an older output\n");
         if (c.logIsAFolder) fs::create_directory(dir + "/tarnfits.log");
-      }, 2, seam);
+      }, 2, *c.seam == '\0' ? ":" : seam(c.seam, proof), proof);
       EXPECT_NE(console.find(std::string(c.ending) + "\n-- stderr --"), std::string::npos) << console;
+      const std::string fired = e2e::fileExists(proof) ? e2e::readFile(proof) : "";
+      for (int k = 1; !e2e::wordAt(c.fires, k).empty(); ++k)
+        EXPECT_NE(fired.find(e2e::wordAt(c.fires, k) + "\n"), std::string::npos) << fired;
+      for (const char* fault : {"timed out", "stray write"})
+        EXPECT_EQ(fired.find(fault), std::string::npos) << fired;
     }
   }
 }

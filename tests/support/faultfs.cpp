@@ -116,6 +116,7 @@ bool waitFor(Predicate ready, const std::string& what) {
 }
 
 std::atomic<bool> roomTaken{false};
+std::atomic<bool> roomFailed{false};
 std::atomic<bool> openFailed{false};
 std::atomic<bool> closeFailed{false};
 std::atomic<bool> held{false};
@@ -136,6 +137,7 @@ ssize_t workerWrite(int fd, const void* data, size_t size, const std::string& pa
   if ((how == "room-for-one" || how == "room-twice") && !roomTaken.exchange(true)) {
     waitFor([&path] { return temporariesBeside(path) >= 2; }, "room-for-one");
     prove("room-for-one");
+    roomFailed = true;
     return failWith(ENOSPC);
   }
   if (how == "close-eio" && !env("FAULTFS_LATE").empty() &&
@@ -176,12 +178,13 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
     return written;
   }
   if (how.empty() || !onWorker()) return realWrite()(fd, data, size);
-  if (path.empty()) {
-    const ssize_t written = realWrite()(fd, data, size);
-    if (written < 0 && errno == EBADF) prove("stray write");
-    return written;
+  const ssize_t written =
+      isTemporary(path) ? workerWrite(fd, data, size, path) : realWrite()(fd, data, size);
+  if (written < 0 && errno == EBADF) {
+    prove("stray write");
+    errno = EBADF;
   }
-  return isTemporary(path) ? workerWrite(fd, data, size, path) : realWrite()(fd, data, size);
+  return written;
 }
 
 extern "C" int open(const char* name, int flags, ...) {
@@ -195,7 +198,7 @@ extern "C" int open(const char* name, int flags, ...) {
     va_end(args);
   }
   const std::string& how = mode();
-  const bool armed = how == "open-room" || (how == "room-twice" && roomTaken.load());
+  const bool armed = how == "open-room" || (how == "room-twice" && roomFailed.load());
   if (armed && (flags & O_CREAT) && isTemporary(name) && !openFailed.load()) {
     const std::string path = name;
     const std::string absolute = path.find('/') == std::string::npos ? "./" + path : path;
