@@ -853,8 +853,10 @@ e2e::RunResult runInFlight(const Program& p, const std::string& dir, int entries
 // The night mixes refusals, a directive's warning, a short input, large
 // files and names that reach one file by two spellings ("./", a link to an
 // earlier entry's output or input, a link to the folder, an earlier output
-// as an input), and ends at an output name taken by a folder, with a later
-// entry already read.
+// as an input, the upper-case name where the lower-case one is a folder),
+// reads the error log (a short camera file) while lines for it are pending,
+// and ends at an output name taken by a folder, with a later entry already
+// read.
 TEST(InFlight, EverythingAppearsInRunListOrder) {
   for (const Program& p : kPrograms) {
     SCOPED_TRACE(p.name);
@@ -863,10 +865,12 @@ TEST(InFlight, EverythingAppearsInRunListOrder) {
                                          {"s1.fts", Kind::S5, 3},
                                          {"t1.fts", Kind::T5, 4},
                                          {"x.fts", Kind::S5, 5},
-                                         {"a3.fts", p.andorKind, 6}};
-    const std::string list = std::string(kDirectives) + "a1.fts M42 1 0.0 1 0.20 1 R\n" +
-                             "gone.fts M42 1 0.0 1 0.20 1 R\n" + "a2.fts Vega 1 0.0 1 0.20 1 R\n" +
-                             "a2.fts M1 1 0.0 1 0.20 1 R\n# WEATHER\n" +
+                                         {"a3.fts", p.andorKind, 6},
+                                         {"tarnfits.log", Kind::S5, 7, 9000}};
+    const std::string list = std::string(kDirectives) + "gone.fts M42 1 0.0 1 0.20 1 R\n" +
+                             "a1.fts M42 1 0.0 1 0.20 1 R\na2.fts Vega 1 0.0 1 0.20 1 R\n" +
+                             "tarnfits.log M1 1 0.0 1 0.20 1 R\na2.fts M1 1 0.0 1 0.20 1 R\n" +
+                             "up.fts M42 1 0.0 1 0.20 1 R\n# WEATHER\n" +
                              "s1.fts M42 7 0.0 1 0.20 1 R\ns1.fts M42 1 0.0 1 0.20 1 R\n" +
                              "t1.fts M42 1 0.0 1 0.20 1 R\n./a1.fts M1 1 0.0 1 0.20 1 R\n" +
                              "ln1.fts M42 1 0.0 1 0.20 1 R\nln2.fts M1 1 0.0 1 0.20 1 R\n" +
@@ -882,6 +886,8 @@ TEST(InFlight, EverythingAppearsInRunListOrder) {
       fs::create_symlink("a1.fit", dir.file("ln1.fts"));
       fs::create_symlink("s1.fts", dir.file("ln2.fts"));
       fs::create_directory_symlink(".", dir.file("here"));
+      fs::create_directory(dir.file("up.fts"));
+      fs::create_symlink("a2.fit", dir.file("UP.FTS"));
       const e2e::RunResult r = runInFlight(p, dir.path(), entries);
       EXPECT_EQ(r.exitStatus, 1) << r.out;
       EXPECT_TRUE(endsWith(r.out, "Cannot open. (x.fit)\n")) << r.out;
