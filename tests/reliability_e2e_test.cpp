@@ -1429,11 +1429,11 @@ long idleVirtualKiB(const Program& p) {
   e2e::ScopedTempDir dir, console;
   writeNight(dir, {}, "x.fts M42 1 0.0 1 0.20 1 R\n");
   Background program(p.exe, dir.path(), true, console.file("out"));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (e2e::readFile(console.file("out")).find("WEATHER") == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (!waitUntil([&] {
+        return e2e::readFile(console.file("out")).find("WEATHER") != std::string::npos ||
+               program.ended();
+      }, "the first question") || program.ended())
+    return -1;
   std::ifstream status("/proc/" + std::to_string(program.pid()) + "/status");
   std::string line;
   long kib = -1;
@@ -1472,13 +1472,22 @@ TEST(Load, EightInFlightFinishWhereOneDoes) {
     SCOPED_TRACE(p.name);
     const long idle = idleVirtualKiB(p);
     ASSERT_GT(idle, 0);
+    int finished = 0, stopped = 0;
+    e2e::ScopedTempDir scratch;
+    const std::string proof = scratch.file("proof");
     for (long extraKiB : {0, 2048, 6144, 8192, 10240, 16384, 30720}) {
-      const std::string limit = "ulimit -v " + std::to_string(idle + extraKiB);
+      // With the most room, two transfers must be under way at once.
+      const std::string limit = "ulimit -v " + std::to_string(idle + extraKiB) +
+                                (extraKiB == 30720 ? "; " + seam("two-at-once", proof) : "");
       SCOPED_TRACE(limit);
-      expectAsOneAtATime(p, [&p](const std::string& dir) {
+      const std::string console = expectAsOneAtATime(p, [&p](const std::string& dir) {
         writeNightAt(dir, andorNight(p), kDirectives + std::string(kAndorList));
-      }, 8, limit);
+      }, 8, limit, proof);
+      finished += console.find("---- FINISHED ----\n\n-- stderr --") != std::string::npos;
+      stopped += console.find("Out of memory. (an1.fit)\n") != std::string::npos;
     }
+    EXPECT_TRUE(finished > 0 && stopped > 0) << finished << " limits finished, " << stopped << " stopped";
+    EXPECT_EQ(e2e::fileExists(proof) ? e2e::readFile(proof) : "", "two-at-once\n");
   }
 }
 

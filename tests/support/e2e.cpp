@@ -153,7 +153,7 @@ RunResult runProgram(const std::string& exe, const std::string& workDir,
       std::chrono::steady_clock::now() +
       std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
   for (;;) {
-    const pid_t done = ::waitpid(pid, &status, timeoutSeconds > 0 ? WNOHANG : 0);
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
     if (done < 0) {
       if (errno == EINTR) continue;
@@ -176,6 +176,9 @@ RunResult runProgram(const std::string& exe, const std::string& workDir,
   }
   result.out = readAllFrom(out.get());
   result.err = readAllFrom(err.get());
+  if (result.timedOut)
+    result.err += "\n[killed by the test: " + exe + " ran longer than " +
+                  std::to_string(timeoutSeconds) + " s]\n";
   return result;
 }
 

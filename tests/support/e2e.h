@@ -37,8 +37,9 @@ struct RunResult {
 
 // Runs `exe` with `args` in `workDir`. Standard input is `stdinText`
 // followed by end of file; standard output and error are captured in full
-// (through temporary files, so nothing can block). Waits for the end; with
-// timeoutSeconds > 0 the program is killed when it runs longer. A program
+// (through temporary files, so nothing can block). Waits for the end, at
+// most timeoutSeconds: a program that runs longer is killed, and `err` ends
+// with a line that says so. A program
 // that cannot be started ends with status 127 and a message in `err`. One
 // of the converters started without arguments gets "-j $TARNFITS_TEST_JOBS"
 // when that is set: the test command runs the end-to-end tests with one
@@ -46,7 +47,7 @@ struct RunResult {
 RunResult runProgram(const std::string& exe, const std::string& workDir,
                      const std::string& stdinText,
                      const std::vector<std::string>& args = {},
-                     double timeoutSeconds = 0);
+                     double timeoutSeconds = 60);
 
 // Whole file as bytes; throws std::runtime_error when it cannot be read.
 std::string readFile(const std::string& path);
