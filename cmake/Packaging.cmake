@@ -53,7 +53,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "36-inch reflector observatory")
 set(CPACK_PACKAGE_CONTACT ${TARNFITS_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "convert CCD camera files of the 36-inch reflector into astronomical FITS")
+  "convert the 36-inch reflector's CCD camera files into FITS, draw the night")
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 
@@ -64,7 +64,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The long description, as plain paragraphs: CPack puts the summary in
 # front of it and indents it as a control file wants it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"Three batch programs for the night's folder of camera files, run list
+"Four batch programs for the night's folder of camera files, run list
 (tarnlist.dat) and object catalogue (object.lst).
 
 tarnfits converts T5, S5 and Andor DV440 camera files into FITS files
@@ -75,9 +75,11 @@ observing conditions).
 tarnfits4 rewrites 32-bit Andor DV440 files as 16-bit files; tarnfits4s
 rewrites 16-bit Andor DV440 files for unsigned samples.
 
-tarnlook draws a contact sheet of the night's FITS frames as one PNG
-picture: a thumbnail per frame, stretched between its zscale limits and
-labelled from its header.")
+tarnlook draws a contact sheet of the night's FITS frames as PNG
+pictures, a thumbnail per frame stretched between its zscale limits and
+labelled from its header, and writes the morning report beside it: a web
+page (tarnlook.html) with each thumbnail linked to its row in a table of
+the header values, and the same table as CSV (tarnlook.csv).")
 
 # The converters need only the C library (the C++ run-time is linked into
 # them unless TARNFITS_STATIC_CXX_RUNTIME is off); tarnlook also needs the

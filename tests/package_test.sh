@@ -2,8 +2,9 @@
 # Checks what an observer installs: the four manual pages format without a
 # single groff warning and point to the user guide, the Debian package built
 # from the build tree holds the four programs, their pages and the pages of
-# docs/, depends on the libraries tarnlook links and runs from a scratch
-# root, and `cmake --install` puts exactly those in place.
+# docs/, depends on the packages of the libraries they link, names them
+# and the morning report, runs from a scratch root, and `cmake --install`
+# puts exactly those in place.
 #
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR VERSION [CMAKE [CPACK]]
 # The build tree must be built (cmake --build BUILD_DIR) before.
@@ -38,6 +39,7 @@ need man man-db
 need gzip gzip
 need dpkg-deb dpkg
 need dpkg dpkg
+need objdump binutils
 need "$cmake_exe" cmake
 need "$cpack_exe" cmake
 if [ ${#missing[@]} -gt 0 ]; then
@@ -129,16 +131,18 @@ else
   [ "$(field Section)" = science ] || fail "Section is '$(field Section)'"
   [[ $(field Maintainer) == *"<"*"@"*">" ]] ||
     fail "Maintainer '$(field Maintainer)' is not 'Name <address>'"
-  for library in libc6 libcfitsio libgd; do
-    [[ $(field Depends) == *"$library"* ]] ||
-      fail "Depends '$(field Depends)' does not name $library"
+  for word in "${programs[@]}" "morning report"; do
+    grep -qw "$word" <<<"$(field Description)" || fail "the Description does not name $word"
   done
-  [ -n "$(field Description)" ] || fail "the package has no Description"
 
   # Unpacked into a scratch root, the programs run from there and the pages
   # render.
   root=$scratch/root
   dpkg -x "$deb" "$root" || fail "dpkg -x failed"
+  linked=$(objdump -p "$root"/usr/bin/* | awk '$1 == "NEEDED" {print $2}' | sort -u | while read -r soname; do
+    dpkg -S "*/$(gcc -print-multiarch)/$soname" | cut -d: -f1; done | sort -u)
+  [ "$(field Depends | tr , '\n' | awk '{print $1}' | sort -u)" = "$linked" ] ||
+    fail "Depends '$(field Depends)' is not the packages of the libraries linked:" $linked
   for program in "${programs[@]}"; do
     got=$("$root/usr/bin/$program" --version 2>&1) ||
       fail "$root/usr/bin/$program --version failed"
