@@ -144,7 +144,7 @@ int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFli
   FilePtr list = openLowerOrUpper(kRunListName, "rt");
   if (!list) return endRun(msg::runListMissing(), 1);
 
-  Pipeline pipeline(entriesInFlight);
+  Pipeline pipeline(entriesInFlight, profile.inputSampleBytes);
   ObjectCatalogue catalogue;
   RunSettings settings;
   std::string lastConverted, line;
