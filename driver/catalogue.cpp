@@ -15,6 +15,11 @@
 namespace {
 constexpr int kFieldsUpToSign = 6;  // name, equinox, h, m, s, sign
 constexpr int kAllFields = 9;
+
+bool earlier(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
 }  // namespace
 
 CatalogueLine scanCatalogueLine(const std::string& line) {
@@ -114,8 +119,10 @@ Outcome ObjectCatalogue::lookUp(const std::string& objectName, CatalogueEntry& f
     fd.release();
     lines_ = readCatalogue(catalogue.get());
     file_ = file;
-    settled_ = file.inode != 0 &&
-               std::max(file.modified.tv_sec, file.changed.tv_sec) + kSettledSeconds < now.tv_sec;
+    const timespec latest = std::max(file.modified, file.changed, earlier);
+    settled_ = file.inode != 0 && (latest.tv_sec + kSettledSeconds < now.tv_sec ||
+                                   (latest.tv_sec + kSettledSeconds == now.tv_sec &&
+                                    latest.tv_nsec < now.tv_nsec));
   }
   switch (findInCatalogue(lines_, objectName, found)) {
     case LookupResult::Found:

@@ -62,9 +62,10 @@ Outcome lookUpObject(const std::string& objectName, CatalogueEntry& found);
 // file that opens is still the one read last (device, inode, size,
 // modification and change times), the lines read then answer, else it is
 // read again. A catalogue edited during the run is so read again, exactly
-// as lookUpObject would read it. A file changed within the resolution of
-// its time stamps could look unchanged: one whose times were less than
-// kSettledSeconds old when it was read is read again at every lookup.
+// as lookUpObject would read it. A file changed again within the
+// resolution of its time stamps (2 s on some file systems) could look
+// unchanged: one whose times were less than kSettledSeconds old when it
+// was read is read again at every lookup.
 class ObjectCatalogue {
  public:
   // The same outcomes, and `found`, as lookUpObject.
