@@ -74,6 +74,10 @@ void WorkerPool::work(SampleBuffer& buffer) {
     job.transfer = transfer;
     job.done = true;
     --underWay_;
+    // Woken after the lock is free, the main thread does not stop this
+    // worker only to wait for the lock it still holds.
+    guard.unlock();
     done_.notify_all();
+    guard.lock();
   }
 }
