@@ -1,6 +1,9 @@
 // The object catalogue: one target a line, name, equinox, RA and Dec.
 #include "catalogue.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -12,6 +15,11 @@
 namespace {
 constexpr int kFieldsUpToSign = 6;  // name, equinox, h, m, s, sign
 constexpr int kAllFields = 9;
+
+bool earlier(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
 }  // namespace
 
 CatalogueLine scanCatalogueLine(const std::string& line) {
@@ -53,26 +61,70 @@ CatalogueEntry catalogueEntryFrom(const CatalogueLine& line) {
   return e;
 }
 
-LookupResult searchCatalogue(std::FILE* catalogue, const std::string& objectName,
-                             CatalogueEntry& found) {
+CatalogueLines readCatalogue(std::FILE* catalogue) {
+  CatalogueLines lines;
   std::string text;
   while (readWholeLine(catalogue, text)) {
-    CatalogueLine line = scanCatalogueLine(text);
+    const CatalogueLine line = scanCatalogueLine(text);
     if (line.fields < kFieldsUpToSign) continue;  // blank line or remark
-    if ((line.sign != '+' && line.sign != '-') || line.fields < kAllFields)
-      return LookupResult::Broken;
-    if (line.name == objectName) {
-      found = catalogueEntryFrom(line);
+    if ((line.sign != '+' && line.sign != '-') || line.fields < kAllFields) {
+      lines.brokenAfter = true;
+      break;
+    }
+    lines.entries.push_back(catalogueEntryFrom(line));
+  }
+  return lines;
+}
+
+LookupResult findInCatalogue(const CatalogueLines& lines, const std::string& objectName,
+                             CatalogueEntry& found) {
+  for (const CatalogueEntry& entry : lines.entries) {
+    if (entry.name == objectName) {
+      found = entry;
       return LookupResult::Found;
     }
   }
-  return LookupResult::Missing;
+  return lines.brokenAfter ? LookupResult::Broken : LookupResult::Missing;
+}
+
+LookupResult searchCatalogue(std::FILE* catalogue, const std::string& objectName,
+                             CatalogueEntry& found) {
+  return findInCatalogue(readCatalogue(catalogue), objectName, found);
 }
 
 Outcome lookUpObject(const std::string& objectName, CatalogueEntry& found) {
-  FilePtr catalogue = openLowerOrUpper(kCatalogueName, "rt");
-  if (!catalogue) return msg::catalogueMissing();
-  switch (searchCatalogue(catalogue.get(), objectName, found)) {
+  ObjectCatalogue catalogue;
+  return catalogue.lookUp(objectName, found);
+}
+
+bool ObjectCatalogue::Identity::operator==(const Identity& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+         changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+}
+
+Outcome ObjectCatalogue::lookUp(const std::string& objectName, CatalogueEntry& found) {
+  struct stat st;
+  UniqueFd fd = openInputLowerOrUpper(kCatalogueName, &st);
+  if (!fd) return msg::catalogueMissing();
+  const Identity file{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  if (!settled_ || !(file == file_)) {
+    // A file whose times are within the time stamps' resolution of this
+    // moment may yet change without a new time: it is read again next time.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    settled_ = false;
+    FilePtr catalogue(::fdopen(fd.get(), "r"));
+    if (!catalogue) return msg::catalogueMissing();
+    fd.release();
+    lines_ = readCatalogue(catalogue.get());
+    file_ = file;
+    const timespec latest = std::max(file.modified, file.changed, earlier);
+    settled_ = file.inode != 0 && (latest.tv_sec + kSettledSeconds < now.tv_sec ||
+                                   (latest.tv_sec + kSettledSeconds == now.tv_sec &&
+                                    latest.tv_nsec < now.tv_nsec));
+  }
+  switch (findInCatalogue(lines_, objectName, found)) {
     case LookupResult::Found:
       return Outcome::accepted();
     case LookupResult::Broken:

@@ -2,8 +2,12 @@
 #ifndef DRIVER_CATALOGUE_H
 #define DRIVER_CATALOGUE_H
 
+#include <sys/types.h>
+
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "outcome.h"
 #include "records.h"
@@ -26,6 +30,21 @@ CatalogueEntry catalogueEntryFrom(const CatalogueLine& line);
 
 enum class LookupResult { Found, Missing, Broken };
 
+// What a lookup needs of a whole catalogue: its complete lines up to the
+// first broken one, in file order, and whether a broken line follows them.
+struct CatalogueLines {
+  std::vector<CatalogueEntry> entries;
+  bool brokenAfter = false;
+};
+
+// Reads an open catalogue from its current position up to its first broken
+// line (see searchCatalogue) or its end.
+CatalogueLines readCatalogue(std::FILE* catalogue);
+
+// The lookup of searchCatalogue in lines read before.
+LookupResult findInCatalogue(const CatalogueLines& lines, const std::string& objectName,
+                             CatalogueEntry& found);
+
 // Searches an open catalogue from its current position for objectName: the
 // first complete line of that name wins; lines with fewer than six fields are
 // passed over; a line with a sign field that is not "+" or "-", or whose
@@ -37,5 +56,33 @@ LookupResult searchCatalogue(std::FILE* catalogue, const std::string& objectName
 // A missing object refuses the entry; a catalogue that cannot be opened or
 // is broken is fatal.
 Outcome lookUpObject(const std::string& objectName, CatalogueEntry& found);
+
+// The catalogue of one run, read once and looked up as often as entries
+// need it. Every lookup opens the catalogue as lookUpObject does; when the
+// file that opens is still the one read last (device, inode, size,
+// modification and change times), the lines read then answer, else it is
+// read again. A catalogue edited during the run is so read again, exactly
+// as lookUpObject would read it. A file changed again within the
+// resolution of its time stamps (2 s on some file systems) could look
+// unchanged: one whose times were less than kSettledSeconds old when it
+// was read is read again at every lookup.
+class ObjectCatalogue {
+ public:
+  // The same outcomes, and `found`, as lookUpObject.
+  Outcome lookUp(const std::string& objectName, CatalogueEntry& found);
+
+ private:
+  struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{}, changed{};
+    bool operator==(const Identity& other) const;
+  };
+  static constexpr time_t kSettledSeconds = 2;
+  bool settled_ = false;  // lines_ stand for the file `file_` as long as it is
+  Identity file_;
+  CatalogueLines lines_;
+};
 
 #endif  // DRIVER_CATALOGUE_H

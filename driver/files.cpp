@@ -29,18 +29,20 @@ FilePtr openLowerOrUpper(const std::string& name, const char* mode) {
 
 namespace {
 
-UniqueFd openForReading(const std::string& name) {
+UniqueFd openForReading(const std::string& name, struct stat& st) {
   UniqueFd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st;
-  if (fd && ::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) fd.reset();
+  if (fd && ::fstat(fd.get(), &st) != 0) st = {};
+  if (fd && S_ISDIR(st.st_mode)) fd.reset();
   return fd;
 }
 
 }  // namespace
 
-UniqueFd openInputLowerOrUpper(const std::string& name) {
-  UniqueFd fd = openForReading(name);
-  if (!fd) fd = openForReading(chartoupper(name.c_str()));
+UniqueFd openInputLowerOrUpper(const std::string& name, struct stat* status) {
+  struct stat st {};
+  UniqueFd fd = openForReading(name, st);
+  if (!fd) fd = openForReading(chartoupper(name.c_str()), st);
+  if (status) *status = st;
   return fd;
 }
 

@@ -3,6 +3,8 @@
 #ifndef DRIVER_FILES_H
 #define DRIVER_FILES_H
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,8 +17,9 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens `name` for reading, or else its upper-case form, as a descriptor. A
-// folder never counts as an open file.
-UniqueFd openInputLowerOrUpper(const std::string& name);
+// folder never counts as an open file. The file's status goes to `status`
+// when given.
+UniqueFd openInputLowerOrUpper(const std::string& name, struct stat* status = nullptr);
 
 // Reads up to `size` bytes from the descriptor's position; fewer only when
 // the file ends. A read error ends the file too, as it ends a stream.

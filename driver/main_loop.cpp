@@ -83,7 +83,8 @@ bool answerQuestions(RunSettings& settings, std::FILE* answers) {
 // the error log, waits until every earlier entry is committed: files are
 // told apart by what the names reach, not by how they are spelled.
 std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::string& line,
-                                  const RunSettings& settings, Pipeline& pipeline) {
+                                  const RunSettings& settings, ObjectCatalogue& catalogue,
+                                  Pipeline& pipeline) {
   auto job = std::make_unique<Job>();
   Report& report = job->report;
   ListEntry entry;
@@ -108,7 +109,7 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   report.say(msg::entryHeading(name, entry.outputName));
 
   CatalogueEntry target;
-  Outcome outcome = lookUpObject(entry.objectName, target);
+  Outcome outcome = catalogue.lookUp(entry.objectName, target);
   if (outcome.isAccepted()) outcome = checkEntryCodes(entry);
   if (!outcome.isAccepted()) return refused(outcome);
   entry.filterName = filterNameFor(entry.filter);
@@ -143,7 +144,8 @@ int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFli
   FilePtr list = openLowerOrUpper(kRunListName, "rt");
   if (!list) return endRun(msg::runListMissing(), 1);
 
-  Pipeline pipeline(entriesInFlight);
+  Pipeline pipeline(entriesInFlight, profile.inputSampleBytes);
+  ObjectCatalogue catalogue;
   RunSettings settings;
   std::string lastConverted, line;
   while (readListPiece(list.get(), line)) {
@@ -160,7 +162,7 @@ int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFli
         // The questions come before any entry is in flight.
         if (nextQuestion(settings) && !pipeline.drain()) return endRun({}, 1);
         if (!answerQuestions(settings, answers)) return endRun(msg::answersEnded(), 1);
-        std::unique_ptr<Job> job = prepareEntry(profile, line, settings, pipeline);
+        std::unique_ptr<Job> job = prepareEntry(profile, line, settings, catalogue, pipeline);
         bool going = true;
         if (job->input) {
           // From here the entry either converts or ends the run.

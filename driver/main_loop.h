@@ -23,6 +23,9 @@ struct DriverProfile {
   const char* bannerLine2;
   AndorRule andorRule;
   ComposeOutput composeOutput;
+  // The bytes of an input sample in every plan composeOutput makes (its
+  // rule's inputBytes): the sample buffers are sized for it.
+  int inputSampleBytes;
 };
 
 // Runs a whole night in the current folder: banner, run list, entries,

@@ -19,7 +19,6 @@
 namespace {
 
 constexpr std::size_t kOutputSampleBytes = 2;
-constexpr std::size_t kWidestSampleBytes = 4;
 // The largest header: the converter's 72 cards.
 constexpr std::size_t kHeaderRoom = 2 * kBlockLength;
 constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
@@ -28,9 +27,10 @@ constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
 
 const SampleRule kCopySampleRule = {2, nullptr};
 
-SampleBuffer::SampleBuffer(long long largestImagePixels, Pages pages)
+SampleBuffer::SampleBuffer(long long largestImagePixels, int inputSampleBytes, Pages pages)
     : headerRoom_(kHeaderRoom),
-      sampleRoom_(static_cast<std::size_t>(largestImagePixels) * kWidestSampleBytes +
+      sampleRoom_(static_cast<std::size_t>(largestImagePixels) *
+                      static_cast<std::size_t>(std::max(inputSampleBytes, 2)) +
                   kBlockLength) {
   // Mapped on a huge-page boundary, with huge pages asked for; every page
   // is touched by the kernel at once, now or before the first image. In
@@ -46,10 +46,11 @@ SampleBuffer::SampleBuffer(long long largestImagePixels, Pages pages)
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(mapping_);
   bytes_ = mapping_ + (kHugePageBytes - at % kHugePageBytes) % kHugePageBytes;
   ::madvise(bytes_, size - size % kHugePageBytes, MADV_HUGEPAGE);
-  if (pages == Pages::Now) populate();
+  if (pages == Pages::Now) makePresent();
 }
 
-void SampleBuffer::populate() {
+void SampleBuffer::makePresent() {
+  if (populated_) return;
   const std::size_t size = headerRoom_ + sampleRoom_;
   if (::madvise(bytes_, size, MADV_POPULATE_WRITE) != 0) std::memset(bytes_, 0, size);
   populated_ = true;
@@ -63,7 +64,7 @@ unsigned char* SampleBuffer::samplesFor(const OutputPlan& plan) {
                                   static_cast<std::size_t>(plan.rule->inputBytes) +
                               kBlockLength;
   if (header > headerRoom_ || samples > sampleRoom_) return nullptr;
-  if (!populated_) populate();
+  makePresent();
   return bytes_ + headerRoom_;
 }
 

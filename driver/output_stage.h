@@ -37,26 +37,29 @@ struct OutputPlan {
 };
 
 // The memory one image moves through: room for the largest header, the
-// largest image of the camera set-ups in 4-byte samples, and the zero fill.
+// largest image of the camera set-ups in the program's input samples (2 or
+// 4 bytes), and the zero fill.
 // Its address space is taken whole when it is made (std::bad_alloc when it
 // cannot be had), every page made present then or at its first image; it
 // never grows.
 class SampleBuffer {
  public:
   // AtFirstImage for a buffer that may never be used (the main thread's,
-  // while workers move the samples): it then costs no page.
+  // while workers move the samples): it then costs no page; or that its
+  // own thread makes present (makePresent) while others go on.
   enum class Pages { Now, AtFirstImage };
-  SampleBuffer(long long largestImagePixels, Pages pages);
+  SampleBuffer(long long largestImagePixels, int inputSampleBytes, Pages pages);
   ~SampleBuffer();
   SampleBuffer(const SampleBuffer&) = delete;
   SampleBuffer& operator=(const SampleBuffer&) = delete;
   // The start of the sample area for a plan, with room for the plan's
   // header right before it and for its fill after its samples; null for a
-  // plan larger than the camera set-ups.
+  // plan larger than the camera set-ups or with wider input samples.
   unsigned char* samplesFor(const OutputPlan& plan);
+  // Makes every page present, if not yet done.
+  void makePresent();
 
  private:
-  void populate();
   std::size_t headerRoom_ = 0;
   std::size_t sampleRoom_ = 0;
   unsigned char* mapping_ = nullptr;

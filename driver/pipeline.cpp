@@ -24,8 +24,9 @@ int defaultEntriesInFlight() {
   return std::min(2, std::max(1, CPU_COUNT(&cpus)));
 }
 
-Pipeline::Pipeline(int entriesInFlight)
-    : entriesInFlight_(std::clamp(entriesInFlight, 1, kMostEntriesInFlight)) {}
+Pipeline::Pipeline(int entriesInFlight, int inputSampleBytes)
+    : entriesInFlight_(std::clamp(entriesInFlight, 1, kMostEntriesInFlight)),
+      inputSampleBytes_(inputSampleBytes) {}
 
 bool Pipeline::queue(Report report) {
   if (ended_) return false;
@@ -41,7 +42,7 @@ bool Pipeline::queue(Report report) {
 bool Pipeline::takeOwnBuffer(std::unique_ptr<Job>& job) {
   if (ownBuffer_) return true;
   try {
-    ownBuffer_ = std::make_unique<SampleBuffer>(largestImagePixels(),
+    ownBuffer_ = std::make_unique<SampleBuffer>(largestImagePixels(), inputSampleBytes_,
                                                 SampleBuffer::Pages::AtFirstImage);
   } catch (const std::bad_alloc&) {
     Report report = std::move(job->report);
@@ -50,7 +51,7 @@ bool Pipeline::takeOwnBuffer(std::unique_ptr<Job>& job) {
     queue(std::move(report));
     return false;
   }
-  if (entriesInFlight_ > 1) entriesInFlight_ = std::max(1, workers_.start(entriesInFlight_));
+  if (entriesInFlight_ > 1) entriesInFlight_ = std::max(1, workers_.start(entriesInFlight_, inputSampleBytes_));
   return true;
 }
 

@@ -28,8 +28,9 @@ constexpr int kMostEntriesInFlight = 8;
 class Pipeline {
  public:
   // With one entry in flight every transfer runs on the calling thread when
-  // it is queued, and every report is delivered at once.
-  explicit Pipeline(int entriesInFlight);
+  // it is queued, and every report is delivered at once. The sample buffers
+  // take input samples of `inputSampleBytes` (DriverProfile).
+  Pipeline(int entriesInFlight, int inputSampleBytes);
 
   // Queues what a line shows and logs when it moves no samples (a refusal,
   // a fatal failure, a directive's warning, the closing line). Returns false
@@ -69,6 +70,7 @@ class Pipeline {
   void endRun();
 
   int entriesInFlight_;  // fewer when memory or threads run short
+  int inputSampleBytes_;
   // The main thread's own buffer, for transfers alone: taken first, so that
   // the run can always go on one entry at a time.
   std::unique_ptr<SampleBuffer> ownBuffer_;

@@ -16,13 +16,14 @@ WorkerPool::~WorkerPool() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-int WorkerPool::start(int count) {
+int WorkerPool::start(int count, int inputSampleBytes) {
   // The workers never run the signal handler: only the main thread makes
   // and renames temporaries.
   CleanupSignalsBlocked blocked;
   while (size() < count) {
     try {
-      buffers_.push_back(std::make_unique<SampleBuffer>(largestImagePixels(), SampleBuffer::Pages::Now));
+      buffers_.push_back(std::make_unique<SampleBuffer>(largestImagePixels(), inputSampleBytes,
+                                                      SampleBuffer::Pages::AtFirstImage));
     } catch (const std::bad_alloc&) {
       break;
     }
@@ -57,6 +58,9 @@ void WorkerPool::takeBackAll() {
 }
 
 void WorkerPool::work(SampleBuffer& buffer) {
+  // Each worker fills its own buffer, while the main thread prepares the
+  // first entries.
+  buffer.makePresent();
   std::unique_lock<std::mutex> guard(lock_);
   for (;;) {
     wake_.wait(guard, [this] { return stopping_ || !todo_.empty(); });
@@ -70,6 +74,10 @@ void WorkerPool::work(SampleBuffer& buffer) {
     job.transfer = transfer;
     job.done = true;
     --underWay_;
+    // Woken after the lock is free, the main thread does not stop this
+    // worker only to wait for the lock it still holds.
+    guard.unlock();
     done_.notify_all();
+    guard.lock();
   }
 }

@@ -42,11 +42,12 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Starts up to `count` workers, each with a sample buffer of its own, as
+  // Starts up to `count` workers, each with a sample buffer of its own (for
+  // input samples of `inputSampleBytes`), as
   // long as a buffer and a thread can be had (what they take is released
   // again at the first that cannot).
   // Returns how many run: 0 leaves every transfer to the main thread.
-  int start(int count);
+  int start(int count, int inputSampleBytes);
   int size() const { return static_cast<int>(workers_.size()); }
 
   // Main thread: queues the job for the next free worker, as not done.

@@ -90,6 +90,7 @@ const DriverProfile kTarnfits4Profile = {
     "samples converted and no header.\n",
     kEditorBanner1, kEditorBanner2, AndorRule::KeepTo36,
     composeTarnfits4Output,
+    4,
 };
 
 const DriverProfile kTarnfits4sProfile = {
@@ -102,4 +103,5 @@ const DriverProfile kTarnfits4sProfile = {
     "their samples converted and no header.\n",
     kEditorBanner1, kEditorBanner2, AndorRule::KeepTo30,
     composeTarnfits4sOutput,
+    2,
 };

@@ -15,6 +15,7 @@ const DriverProfile kTarnfitsProfile = {
     "      for 1997 Jun. - Now\n",
     AndorRule::Full,
     composeTarnfitsOutput,
+    2,
 };
 
 Outcome composeTarnfitsOutput(const ListEntry& entry, const RunSettings& settings,

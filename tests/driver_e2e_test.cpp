@@ -3,6 +3,8 @@
 // a run list, an object catalogue and typed answers. Every test compares the
 // whole console output, the exit status and the error log tarnfits.log.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e.h"
@@ -1094,6 +1097,31 @@ TEST(DriverCatalogue, NamesAreMatchedWholeAndAsWritten) {
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(night.log(),
             logLine("ob4.fts", "OBJECT not find") + logLine("ob5.fts", "OBJECT not find"));
+}
+
+// An edit of the catalogue during the run, in place and of the same size,
+// counts from the next lookup on. The run list, a named pipe, holds the
+// third entry back until the second has its output or its temporary (the
+// seventh file; its lookup made), waited for up to 30 s.
+TEST(DriverCatalogue, AnEditDuringTheRunCountsFromTheNextEntry) {
+  Night night;
+  for (const char* name : {"ob1.fts", "ob2.fts", "ob3.fts"}) night.cameraFile(name);
+  ASSERT_EQ(::mkfifo(night.path("tarnlist.dat").c_str(), 0600), 0);
+  usleep(2100000);  // a catalogue old enough to be kept
+  e2e::RunResult r;
+  std::thread run([&night, &r] { r = night.run(); });
+  std::ofstream list(night.path("tarnlist.dat"));
+  list << kSettings + entry("ob1.fts") + entry("ob2.fts") << std::flush;
+  for (int i = 0; i < 6000 && night.files().size() < 7; ++i) usleep(5000);
+  night.write("object.lst", "M42 2000.0 05 35 19.5" + kCatalogue.substr(21));
+  list << entry("ob3.fts");
+  list.close();
+  run.join();
+  const std::string m42 = summary("M42", kM42, kS5Ut), moved = "RA=05:35:19" + kM42.substr(11);
+  EXPECT_EQ(r.out, kBanner + converted("ob1.fts", "ob1.fit", kS5Mode, m42) +
+                       converted("ob2.fts", "ob2.fit", kS5Mode, m42) +
+                       converted("ob3.fts", "ob3.fit", kS5Mode, summary("M42", moved, kS5Ut)) +
+                       kFinished);
 }
 
 }  // namespace

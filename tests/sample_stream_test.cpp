@@ -121,7 +121,7 @@ struct StageRun {
 StageRun runStage(const std::string& inputName, const std::string& outputName,
                   int pixelCount, const std::vector<std::string>& cards,
                   const SampleRule& rule) {
-  static SampleBuffer buffer(largestImagePixels(), SampleBuffer::Pages::Now);
+  static SampleBuffer buffer(largestImagePixels(), 4, SampleBuffer::Pages::Now);
   StageRun run;
   UniqueFd in = openInputLowerOrUpper(inputName);
   EXPECT_TRUE(in) << inputName;
