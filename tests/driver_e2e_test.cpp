@@ -3,6 +3,7 @@
 // a run list, an object catalogue and typed answers. Every test compares the
 // whole console output, the exit status and the error log tarnfits.log.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -1109,13 +1110,17 @@ TEST(DriverCatalogue, AnEditDuringTheRunCountsFromTheNextEntry) {
   ASSERT_EQ(::mkfifo(night.path("tarnlist.dat").c_str(), 0600), 0);
   usleep(2100000);  // a catalogue old enough to be kept
   e2e::RunResult r;
-  std::thread run([&night, &r] { r = night.run(); });
-  std::ofstream list(night.path("tarnlist.dat"));
-  list << kSettings + entry("ob1.fts") + entry("ob2.fts") << std::flush;
-  for (int i = 0; i < 6000 && night.files().size() < 7; ++i) usleep(5000);
+  std::thread run([&night, &r] { r = night.run(); });  // killed after 60 s
+  int list = -1;  // the run list's writer, once the program reads it (20 s at most)
+  for (int i = 0; i < 4000 && list < 0; ++i, usleep(list < 0 ? 5000 : 0))
+    list = ::open(night.path("tarnlist.dat").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::string first = kSettings + entry("ob1.fts") + entry("ob2.fts"), last = entry("ob3.fts");
+  EXPECT_EQ(::write(list, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+  for (int i = 0; i < 4000 && night.files().size() < 7; ++i) usleep(5000);
+  EXPECT_EQ(night.files().size(), 7u) << "waited 20 s for ob2.fit";
   night.write("object.lst", "M42 2000.0 05 35 19.5" + kCatalogue.substr(21));
-  list << entry("ob3.fts");
-  list.close();
+  EXPECT_EQ(::write(list, last.data(), last.size()), static_cast<ssize_t>(last.size()));
+  ::close(list);
   run.join();
   const std::string m42 = summary("M42", kM42, kS5Ut), moved = "RA=05:35:19" + kM42.substr(11);
   EXPECT_EQ(r.out, kBanner + converted("ob1.fts", "ob1.fit", kS5Mode, m42) +
