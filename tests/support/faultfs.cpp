@@ -1,7 +1,7 @@
 // A fault seam over the programs' file calls, preloaded into a program under
 // test (LD_PRELOAD) so that a test can make a chosen call on a temporary
 // output fail, deterministically. FAULTFS in the environment chooses:
-//   close-eio     every close of a temporary reports EIO (the file is
+//   close-eio     every close of a temporary (of FAULTFS_FILE if set) reports EIO (the file is
 //                 closed all the same), as a network file system may;
 //   room-for-one  the first write to a temporary on a worker thread waits
 //                 until a second temporary exists beside it, then fails with
@@ -104,7 +104,9 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
 extern "C" int close(int fd) {
   using Close = int (*)(int);
   static const Close real = reinterpret_cast<Close>(::dlsym(RTLD_NEXT, "close"));
-  const bool fails = std::strcmp(mode(), "close-eio") == 0 && isTemporary(pathOf(fd));
+  const char* only = std::getenv("FAULTFS_FILE");
+  const bool fails = std::strcmp(mode(), "close-eio") == 0 && isTemporary(pathOf(fd)) &&
+                     (!only || pathOf(fd).find(std::string("/") + only + ".Partial-") != std::string::npos);
   const int closed = real(fd);
   if (!fails || closed != 0) return closed;
   errno = EIO;
