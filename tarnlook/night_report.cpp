@@ -22,7 +22,7 @@ const char* const kStyle =
     "body{font:15px/1.4 sans-serif;margin:1em;color:#111;overflow-wrap:anywhere}"
     "h1{font-size:1.5em;margin:0}h2{font-size:1.15em}"
     ".facts{margin:.4em 0;padding-left:1.2em}"
-    ".grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(160px,1fr));gap:10px;"
+    ".grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(150px,1fr));gap:10px;"
     "align-items:start;margin:1em 0}"
     "@media (min-width:900px){.grid{grid-template-columns:repeat(auto-fill,minmax(220px,1fr))}}"
     "figure{margin:0;padding:4px;background:#eee;font-size:12px;line-height:1.3}"

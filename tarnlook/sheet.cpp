@@ -44,13 +44,15 @@ void drawThumbnail(gdImage* image, const Frame& frame, const Box& box) {
   const int zoom = frame.size.zoom;
   for (int y = 0; y < frame.size.height; ++y) {
     const unsigned char* row = frame.grey.data() + static_cast<std::size_t>(y) * frame.size.width;
+    if (zoom == 1) {
+      // The layout keeps the box inside the picture: the row is copied
+      // straight into the palette image's row of colour indices.
+      std::memcpy(image->pixels[box.y + y] + box.x, row, static_cast<std::size_t>(frame.size.width));
+      continue;
+    }
     for (int x = 0; x < frame.size.width; ++x) {
-      if (zoom == 1) {
-        gdImageSetPixel(image, box.x + x, box.y + y, row[x]);
-      } else {
-        gdImageFilledRectangle(image, box.x + x * zoom, box.y + y * zoom,
-                               box.x + x * zoom + zoom - 1, box.y + y * zoom + zoom - 1, row[x]);
-      }
+      gdImageFilledRectangle(image, box.x + x * zoom, box.y + y * zoom, box.x + x * zoom + zoom - 1,
+                             box.y + y * zoom + zoom - 1, row[x]);
     }
   }
 }
