@@ -16,6 +16,7 @@ constexpr long long kSecondsPerHour = 3600;
 constexpr long long kSecondsPerMinute = 60;
 constexpr double kJdOfMjdZero = 2400000.5;
 constexpr long long kMjdOf1970 = 40587;  // MJD of 1970-01-01
+constexpr double kMostDays = 1e7;        // days from MJD 0, either way, at most
 // A time a hair below a whole second, as a JD of a whole second gives it,
 // is shown as that second.
 constexpr double kSecondFuzz = 1e-4;
@@ -92,11 +93,15 @@ std::optional<double> timeOfDay(const std::string& text) {
   return static_cast<double>(kSecondsPerHour * h + kSecondsPerMinute * m + s) + fraction;
 }
 
-std::optional<double> number(const std::string& text) {
+// A number of days written in a card, as an MJD (the card's zero lies
+// `offset` days before MJD 0): nothing when the text is no number or lies
+// 10 million days (27 000 years) or more from MJD 0, so that its seconds
+// hold in a long long many times over.
+std::optional<double> mjdOf(const std::string& text, double offset) {
   char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
-  return value;
+  const double mjd = std::strtod(text.c_str(), &end) - offset;
+  if (text.empty() || *end != '\0' || !(std::fabs(mjd) < kMostDays)) return std::nullopt;
+  return mjd;
 }
 
 // Whole seconds since MJD 0, cut.
@@ -123,8 +128,8 @@ std::optional<double> exposureTime(const FrameHeader& header) {
     }
   }
   const double day = static_cast<double>(kSecondsPerDay);
-  if (const auto mjd = number(header.mjdObs)) return *mjd * day;
-  if (const auto jd = number(header.jd)) return (*jd - kJdOfMjdZero) * day;
+  if (const auto mjd = mjdOf(header.mjdObs, 0.0)) return *mjd * day;
+  if (const auto mjd = mjdOf(header.jd, kJdOfMjdZero)) return *mjd * day;
   return std::nullopt;
 }
 

@@ -138,16 +138,19 @@ std::string frameCounts(const NightReport& report) {
 std::string facts(const NightReport& report) {
   std::string text = "<ul class=\"facts\">\n<li>" + frameCounts(report) + "</li>\n";
   double exposure = 0.0, seconds = 0.0;
-  int objects = 0;
+  int measured = 0, unmeasured = 0;  // OBJECT frames with and without an EXPTIME read
   for (const ReportFrame& frame : report.frames) {
     if (frame.header.dataType != "OBJECT") continue;
-    ++objects;
-    if (numberIn(frame.header.exptime, seconds)) exposure += seconds;
+    const bool read = numberIn(frame.header.exptime, seconds);
+    exposure += read ? seconds : 0.0;
+    ++(read ? measured : unmeasured);
   }
-  if (objects > 0) {
-    char total[32];
+  if (measured > 0) {
+    char total[64];
     std::snprintf(total, sizeof total, "%.10g", exposure);
-    text += "<li>OBJECT exposure: " + std::string(total) + " s in all</li>\n";
+    text += "<li>OBJECT exposure: " + std::string(total) + " s in all" +
+            (unmeasured > 0 ? " (" + std::to_string(unmeasured) + " without EXPTIME)" : "") +
+            "</li>\n";
   }
   std::string conditions;
   for (const auto& [label, card] :
