@@ -41,8 +41,8 @@ class FrameReader {
   // Reads the image of the file `name` (taken literally: no CFITSIO
   // file-name syntax): its primary array, or when that has no axes, the
   // first image extension, tile-compressed ones included. Header values
-  // missing in an extension are taken from the primary header, as its
-  // INHERIT convention has them. Fills `frame` and returns nothing, or else
+  // missing in an extension are taken from the primary header, as the
+  // INHERIT convention of multi-extension files has them. Fills `frame` and returns nothing, or else
   // returns why the file is passed over:
   //   "Cannot open."                 missing or unreadable file
   //   "Not a FITS file."

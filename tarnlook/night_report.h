@@ -41,8 +41,8 @@ struct NightReport {
 //  - the heading: the dates and the UT span of the frames with a time
 //    (the folder's name when none has one); the frames counted by DATA-TYP
 //    (most first, then in the night's order); the total EXPTIME of the
-//    OBJECT frames; the distinct OBSERVER, WEATHER and SEEING values; the
-//    folder; how many frames have no time;
+//    OBJECT frames (and how many have none); the distinct OBSERVER,
+//    WEATHER and SEEING values; how many frames have no time;
 //  - the night's account, when there is one: accountSummary, then each
 //    input not converted, "input -> output: status";
 //  - a grid of the thumbnails (ids "t1", "t2", ...) that wraps to the
@@ -53,7 +53,7 @@ struct NightReport {
 //    name a link back to its thumbnail) in a box of its own that scrolls
 //    sideways on a narrow screen; an AIRMASS below 1 marked as impossible
 //    with a footnote;
-//  - the notes of the files passed over.
+//  - the notes of the files passed over, and the folder's name.
 // Every text taken from a file is shown in its visible() form, escaped as
 // HTML. Empty for no frame.
 std::string reportPage(const NightReport& report);
