@@ -14,6 +14,10 @@ namespace {
 
 constexpr const char* kErrorLogMode = "at";  // append, text; created if missing
 constexpr const char* kErrorLineFormat = "cannot open '%s'  (%s)\n";
+// The same line's pieces, for reading it back.
+constexpr const char* kErrorLineHead = "cannot open '";
+constexpr const char* kErrorLineMiddle = "'  (";
+constexpr const char* kErrorLineTail = ")";
 constexpr const char* kLogWarning =
     "# Warning! Cannot write the error log (tarnfits.log)\n";
 
@@ -53,4 +57,17 @@ bool errlistquiet(const char* fileName, const char* reason) {
 // and the call returns; callers take no result either way.
 void errlist(const char* fileName, const char* reason) {
   if (!errlistquiet(fileName, reason)) std::fputs(kLogWarning, stderr);
+}
+
+bool errlistline(const std::string& line, std::string& fileName, std::string& reason) {
+  const std::string head = kErrorLineHead, middle = kErrorLineMiddle, tail = kErrorLineTail;
+  if (line.compare(0, head.size(), head) != 0 || line.size() < head.size() + tail.size() ||
+      line.compare(line.size() - tail.size(), tail.size(), tail) != 0) {
+    return false;
+  }
+  const std::size_t end = line.find(middle, head.size());
+  if (end == std::string::npos || end + middle.size() > line.size() - tail.size()) return false;
+  fileName = line.substr(head.size(), end - head.size());
+  reason = line.substr(end + middle.size(), line.size() - tail.size() - end - middle.size());
+  return true;
 }

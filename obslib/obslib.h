@@ -130,5 +130,9 @@ void errlist(const char* fileName, const char* reason);
 // The same line without the warning; true when it was written. A line that
 // fails part way (a full disk) is cut off again: the log keeps whole lines.
 bool errlistquiet(const char* fileName, const char* reason);
+// The file name and the reason of a line that errlist wrote (`line` without
+// its line end); false for any other line. A name is a word of the run list,
+// without blanks, so the first "'  (" after it ends it.
+bool errlistline(const std::string& line, std::string& fileName, std::string& reason);
 
 #endif  // OBSLIB_OBSLIB_H

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "escape.h"
 
@@ -24,10 +25,6 @@ struct FitsCloser {
 };
 using FitsPtr = std::unique_ptr<fitsfile, FitsCloser>;
 
-std::string skipped(const std::string& what, const std::string& name) {
-  return what + " (" + visible(name) + ")  Skipped";
-}
-
 // The value of a header card as text, without quotes and trailing blanks;
 // empty when the card is missing or unreadable.
 std::string keyText(fitsfile* file, const char* keyword) {
@@ -41,47 +38,103 @@ std::string keyText(fitsfile* file, const char* keyword) {
   return value;
 }
 
-void readHeader(fitsfile* file, FrameHeader& header) {
-  header.object = keyText(file, "OBJECT");
-  header.dataType = keyText(file, "DATA-TYP");
-  header.filter = keyText(file, "FILTER");
-  header.exptime = keyText(file, "EXPTIME");
-  header.ut = keyText(file, "UT");
-  header.airmass = keyText(file, "AIRMASS");
+// The header of the current HDU, the cards missing there taken from the
+// primary header when the image is an extension.
+void readHeader(fitsfile* file, int extension, FrameHeader& header) {
+  const std::pair<const char*, std::string FrameHeader::*> cards[] = {
+      {"OBJECT", &FrameHeader::object},     {"DATA-TYP", &FrameHeader::dataType},
+      {"FILTER", &FrameHeader::filter},     {"EXPTIME", &FrameHeader::exptime},
+      {"UT", &FrameHeader::ut},             {"AIRMASS", &FrameHeader::airmass},
+      {"DATE-OBS", &FrameHeader::dateObs},  {"TIME-OBS", &FrameHeader::timeObs},
+      {"JD", &FrameHeader::jd},             {"MJD-OBS", &FrameHeader::mjdObs},
+      {"OBSERVER", &FrameHeader::observer}, {"WEATHER", &FrameHeader::weather},
+      {"SEEING", &FrameHeader::seeing}};
+  for (const auto& [keyword, value] : cards) header.*value = keyText(file, keyword);
+  if (extension == 0) return;
+  int status = 0;
+  fits_movabs_hdu(file, 1, nullptr, &status);
+  for (const auto& [keyword, value] : cards) {
+    if ((header.*value).empty()) header.*value = keyText(file, keyword);
+  }
+  fits_movabs_hdu(file, extension + 1, nullptr, &status);
+  fits_clear_errmsg();
 }
 
-}  // namespace
-
-std::string FrameReader::read(const std::string& name, Frame& frame) {
-  int status = 0;
+// Opens the file `name` and moves to its image (FrameReader::read): sets
+// `extension`, `naxis` and the first two axes. Returns nothing, or why
+// there is no image to draw.
+std::optional<PassedOver> openImage(const std::string& name, FitsPtr& file, int& extension,
+                                    int& naxis, long naxes[2]) {
+  int status = 0, bitpix = 0;
   fitsfile* opened = nullptr;
   // The disk-file opener takes the name as it stands: brackets, '%' or
   // blanks in it mean nothing to CFITSIO.
   fits_open_diskfile(&opened, name.c_str(), READONLY, &status);
-  FitsPtr file(opened);
+  file.reset(opened);
+  extension = 0;
   if (status != 0) {
     fits_clear_errmsg();
-    return skipped(status == FILE_NOT_OPENED ? "Cannot open." : "Not a FITS file.", name);
+    return PassedOver{name, 0, status == FILE_NOT_OPENED ? "Cannot open." : "Not a FITS file."};
   }
-  int bitpix = 0, naxis = 0;
+  for (;;) {
+    fits_get_img_param(file.get(), 2, &bitpix, &naxis, naxes, &status);
+    if (status != 0) {
+      fits_clear_errmsg();
+      return PassedOver{name, extension, "Not a FITS image."};
+    }
+    if (naxis != 0) return std::nullopt;
+    // No image here: the next HDU that is one (a tile-compressed image is
+    // one to CFITSIO), if any.
+    int type = ANY_HDU;
+    do {
+      fits_movabs_hdu(file.get(), ++extension + 1, nullptr, &status);
+      fits_get_hdu_type(file.get(), &type, &status);
+    } while (status == 0 && type != IMAGE_HDU);
+    if (status != 0) {
+      fits_clear_errmsg();
+      return PassedOver{name, 0, status == END_OF_FILE ? "No image in any HDU." : "Not a FITS image."};
+    }
+  }
+}
+
+}  // namespace
+
+std::string noteOf(const PassedOver& file) {
+  return file.reason + " (" + visible(hduName(file.name, file.extension)) + ")  Skipped";
+}
+
+std::optional<double> FrameReader::time(const std::string& name) {
+  FitsPtr file;
+  int extension = 0, naxis = 0;
   long naxes[2] = {0, 0};
-  fits_get_img_param(file.get(), 2, &bitpix, &naxis, naxes, &status);
-  if (status != 0) {
-    fits_clear_errmsg();
-    return skipped("Not a FITS image.", name);
-  }
+  if (openImage(name, file, extension, naxis, naxes)) return std::nullopt;
+  FrameHeader header;
+  readHeader(file.get(), extension, header);
+  return exposureTime(header);
+}
+
+std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& frame) {
+  FitsPtr file;
+  int extension = 0, naxis = 0;
+  long naxes[2] = {0, 0};
+  if (auto passed = openImage(name, file, extension, naxis, naxes)) return passed;
+  const auto skipped = [&](const std::string& reason) {
+    return PassedOver{name, extension, reason};
+  };
   if (naxis != 2) {
-    return skipped("Not a 2-D image (NAXIS = " + std::to_string(naxis) + ").", name);
+    return skipped("Not a 2-D image (NAXIS = " + std::to_string(naxis) + ").");
   }
-  if (naxes[0] < 1 || naxes[1] < 1) return skipped("Empty image.", name);
-  if (naxes[0] > kMaxRow) return skipped("Image rows too long.", name);
+  if (naxes[0] < 1 || naxes[1] < 1) return skipped("Empty image.");
+  if (naxes[0] > kMaxRow) return skipped("Image rows too long.");
 
   frame = Frame();
   frame.name = name;
-  readHeader(file.get(), frame.header);
+  frame.extension = extension;
+  readHeader(file.get(), extension, frame.header);
   frame.header.naxis1 = naxes[0];
   frame.header.naxis2 = naxes[1];
 
+  int status = 0;
   const long long width = naxes[0], height = naxes[1];
   const long long rowsPerChunk = std::max(1LL, kChunkPixels / width);
   if (buffer_.size() < static_cast<std::size_t>(rowsPerChunk * width)) {
@@ -100,17 +153,17 @@ std::string FrameReader::read(const std::string& name, Frame& frame) {
                   &anyUndefined, &status);
     if (status != 0) {
       fits_clear_errmsg();
-      return skipped("Cannot read the pixels.", name);
+      return skipped("Cannot read the pixels.");
     }
     const std::size_t finite = averager.addRows(buffer_.data(), rows);
     sampler.add(buffer_.data(), static_cast<std::size_t>(count), finite);
   }
   const auto limits = zscaleLimits(sampler.sortedSamples());
-  if (!limits) return skipped("No defined pixel.", name);
+  if (!limits) return skipped("No defined pixel.");
   frame.limits = *limits;
   frame.size = averager.size();
   frame.grey = stretch(averager.averages(), frame.limits);
-  return "";
+  return std::nullopt;
 }
 
 }  // namespace tarnlook

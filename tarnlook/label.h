@@ -6,20 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "frame_header.h"
 #include "zscale.h"
 
 namespace tarnlook {
 
-// Header values of a frame as written (strings without quotes or trailing
-// blanks); empty when the card is missing.
-struct FrameHeader {
-  std::string object, dataType, filter, exptime, ut, airmass;
-  long long naxis1 = 0, naxis2 = 0;
-};
-
 // At most three lines, each cut to maxChars characters (a cut line ends in
 // '~'), bytes outside printable ASCII shown as '?':
-//   1. the file name;
+//   1. the frame's name (hduName);
 //   2. OBJECT, DATA-TYP and FILTER, those present, two blanks apart; when
 //      none is, the image size "NAXIS1 x NAXIS2";
 //   3. "UT hh:mm:ss" and "airmass X", those present; left out when neither is.

@@ -1,12 +1,14 @@
 // tarnlook: a contact sheet of the night's frames, one PNG picture, and the
 // night's report beside it (a web page and a CSV table).
 //
-//   tarnlook              every *.fit of the current folder, in name order
-//   tarnlook FILE...      the files given, in the order given
+//   tarnlook              every *.fit of the current folder, in time order
+//   tarnlook FILE...      the files given, in time order
 //   tarnlook -h | --help, tarnlook --version
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -14,7 +16,9 @@
 #include "folder.h"
 #include "frame.h"
 #include "layout.h"
+#include "label.h"
 #include "leftovers.h"
+#include "night_account_file.h"
 #include "night_report_file.h"
 #include "sheet.h"
 #include "temporary_file.h"
@@ -33,35 +37,49 @@ const char* const kUsage =
     "       tarnlook -h | --help\n"
     "       tarnlook --version\n"
     "\n"
-    "Draws a contact sheet of FITS frames: one thumbnail per frame, averaged in\n"
-    "blocks and stretched between the frame's zscale limits, row 1 at the\n"
-    "bottom, labelled with the file name and the header's OBJECT, DATA-TYP,\n"
-    "FILTER, UT and AIRMASS where present.\n"
+    "Draws a contact sheet of FITS frames and writes the night's report: one\n"
+    "thumbnail per frame, averaged in blocks and stretched between the frame's\n"
+    "zscale limits, row 1 at the bottom, labelled with the file name and the\n"
+    "header's OBJECT, DATA-TYP, FILTER, UT and AIRMASS where present. A file\n"
+    "whose primary HDU holds no image is drawn from its first image extension\n"
+    "(tile-compressed ones too), named NAME[n].\n"
     "\n"
-    "Without FILE arguments it takes every *.fit file of the current folder in\n"
-    "name order; with them, those files in the order given. It writes in the\n"
-    "current folder\n"
+    "Without FILE arguments it takes every *.fit file of the current folder;\n"
+    "with them, those files. The frames go in the order of the time of their\n"
+    "exposure: DATE-OBS with its own time, else DATE-OBS with UT or TIME-OBS,\n"
+    "else MJD-OBS or JD (the converters write the middle of the exposure);\n"
+    "frames without a time follow, in name order (files named: in the order\n"
+    "given). It writes in the current folder\n"
     "  tarnlook.png     the sheet: up to 48 frames, 8 across and 6 down\n"
     "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
-    "  tarnlook.html    the night's report: the sheets, each thumbnail a link to\n"
-    "                   its frame's row in a table of the header values and the\n"
-    "                   zscale limits, and the files passed over\n"
+    "  tarnlook.html    the night's report, one file with the thumbnails in it:\n"
+    "                   the night's date and UT span, frames by DATA-TYP, OBJECT\n"
+    "                   exposure, observer, weather and seeing; the run list's\n"
+    "                   account; the thumbnails, each a link to its frame's row\n"
+    "                   in a table of the header values and zscale limits; the\n"
+    "                   files passed over\n"
     "  tarnlook.csv     that table for programs (RFC 4180, CRLF line ends)\n"
+    "  tarnlook-runlist.csv\n"
+    "                   the run list's account, when the folder has tarnlist.dat\n"
+    "                   and no FILE is given (else an older one is removed):\n"
+    "                   each input, converted or what happened to it (the reason\n"
+    "                   tarnlook passed its output over, the last reason in\n"
+    "                   tarnfits.log, or \"no output\")\n"
     "replacing an older file only by a complete one, and prints one line per\n"
-    "frame (name, OBJECT, the two zscale limits), then the pictures written.\n"
+    "frame (name, OBJECT, the two zscale limits), then the files written.\n"
     "Then it removes the sheets of earlier runs that it did not write again\n"
     "(tarnlook.png when it wrote numbered sheets, or the reverse, and numbers\n"
     "beyond its own), so that the sheets in the folder come from one run; it\n"
     "removes no other file. A run without a frame writes and removes nothing.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
     "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
-    "and a backslash as \\\\, on the console, the page and in the table.\n"
+    "and a backslash as \\\\, on the console, the page and in the tables.\n"
     "\n"
     "Exit status:\n"
-    "  0  the pictures, page and table were written, or there was no frame\n"
-    "  1  a picture, the page or the table could not be written, an older sheet\n"
-    "     could not be removed, the current folder could not be listed, or\n"
-    "     standard output failed\n"
+    "  0  the pictures, page and tables were written, or there was no frame\n"
+    "  1  a picture, the page or a table could not be written, an older sheet\n"
+    "     or account could not be removed, the current folder could not be\n"
+    "     listed, or standard output failed\n"
     "  2  wrong command line; no file was read or written\n"
     "\n"
     "Manual: man tarnlook\n";
@@ -135,7 +153,7 @@ class SheetWriter {
   int count() const { return static_cast<int>(written_.size()); }
 
   // "Picture: tarnlook.png (12 frames)", or every sheet after "Pictures:".
-  std::string summary() const {
+  std::string pictures() const {
     std::string text = written_.size() == 1 ? "Picture:" : "Pictures:";
     for (std::size_t i = 0; i < written_.size(); ++i) {
       text += (i == 0 ? " " : ", ") + written_[i];
@@ -163,6 +181,15 @@ class SheetWriter {
   std::vector<std::string> written_;
 };
 
+// The last console line: "Picture: tarnlook.png (12 frames); page:
+// tarnlook.html; table: tarnlook.csv", the account's table after the other.
+std::string writtenLine(const SheetWriter& sheets, bool account) {
+  return sheets.pictures() + "; page: " + tarnlook::kPageName +
+         (account ? std::string("; tables: ") + tarnlook::kTableName + ", " +
+                        tarnlook::kAccountTableName
+                  : std::string("; table: ") + tarnlook::kTableName);
+}
+
 int run(const std::vector<std::string>& given) {
   std::vector<std::string> names = given;
   if (given.empty()) {
@@ -170,39 +197,51 @@ int run(const std::vector<std::string>& given) {
     if (!failure.empty()) return runFailed(failure);
   }
   tarnlook::FrameReader reader;
+  // The night's order, from the headers alone: the sheets are drawn, and
+  // the console lines printed, while the pixels stream past in it.
+  std::vector<std::optional<double>> times;
+  for (const std::string& name : names) times.push_back(reader.time(name));
   // The temporaries of killed runs beside the pictures go as they are
   // written again; this run's own go if a signal ends it.
   removeTemporariesOnSignals();
   LeftoverTemporaries leftovers;
   SheetWriter sheets(leftovers);
   tarnlook::NightReport report;
-  int frames = 0;
-  for (const std::string& name : names) {
+  std::set<std::string> drawn;
+  std::map<std::string, std::string> passedOver;  // file to reason
+  for (const std::size_t i : tarnlook::nightOrder(times)) {
     tarnlook::Frame frame;
-    const std::string note = reader.read(name, frame);
-    if (!note.empty()) {
+    if (const auto passed = reader.read(names[i], frame)) {
+      const std::string note = tarnlook::noteOf(*passed);
       std::printf("%s\n", note.c_str());
       report.passedOver.push_back(note);
+      passedOver[passed->name] = passed->reason;
       continue;
     }
-    std::printf("%s\n", tarnlook::consoleLine(frame.name, frame.header, frame.limits).c_str());
-    ++frames;
-    report.frames.push_back({frame.name, frame.header, frame.limits, frame.size});
+    std::printf("%s\n", tarnlook::consoleLine(tarnlook::hduName(frame.name, frame.extension),
+                                              frame.header, frame.limits).c_str());
+    drawn.insert(frame.name);
+    report.frames.push_back({frame.name, frame.extension, frame.header,
+                             tarnlook::exposureTime(frame.header), frame.limits, frame.size,
+                             tarnlook::thumbnailPng(frame)});
     if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
   }
-  if (frames == 0) {
+  if (report.frames.empty()) {
     std::puts(given.empty() ? "No frame (*.fit) in this folder; nothing written."
                             : "No frame to draw; nothing written.");
     return 0;
   }
   if (!sheets.finish()) return kStatusWriteFailed;
-  std::printf("%s\n", sheets.summary().c_str());
+  // The account belongs to the folder's night: not to frames picked by name.
+  if (given.empty()) report.account = tarnlook::readAccount(drawn, passedOver);
+  const bool account = report.account.has_value();
   if (const auto failure = tarnlook::writeReport(std::move(report), leftovers)) {
     std::printf("Cannot write. (%s)\n", failure->file.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());
     return kStatusWriteFailed;
   }
+  std::printf("%s\n", writtenLine(sheets, account).c_str());
   // Only now, with this run's sheets in place, do the older ones go.
   const std::string failure = tarnlook::removeStaleSheets(sheets.count());
   return failure.empty() ? 0 : runFailed(failure);

@@ -1,81 +1,235 @@
-// Composing the page and the table of a night.
+// Composing the page and the tables of a night.
 #include "night_report.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 
 #include "escape.h"
+#include "label.h"
 
 namespace tarnlook {
 
 namespace {
 
-// The sheets are shown at their own size, scrolling sideways on a narrow
-// screen, because the areas of an image map do not scale with the image;
-// on paper they shrink to the page width.
+// The grid wraps to the window and the table scrolls in its own box, so the
+// page never scrolls sideways; numbers and times never break. On paper
+// nothing scrolls and no thumbnail or row is cut.
 const char* const kStyle =
-    "body{font:15px/1.4 sans-serif;margin:1em;color:#111}"
+    "body{font:15px/1.4 sans-serif;margin:1em;color:#111;overflow-wrap:anywhere}"
     "h1{font-size:1.5em;margin:0}h2{font-size:1.15em}"
-    ".sheet{overflow-x:auto;margin:1em 0}.sheet img{display:block}"
-    "table{border-collapse:collapse;font-size:14px}"
-    "th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top;"
-    "overflow-wrap:anywhere}"
+    ".facts{margin:.4em 0;padding-left:1.2em}"
+    ".grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(150px,1fr));gap:10px;"
+    "align-items:start;margin:1em 0}"
+    "@media (min-width:900px){.grid{grid-template-columns:repeat(auto-fill,minmax(220px,1fr))}}"
+    "figure{margin:0;padding:4px;background:#eee;font-size:12px;line-height:1.3}"
+    "figure img{display:block;max-width:100%;height:auto;margin:0 auto 3px}"
+    "img.zoom{image-rendering:pixelated}figure:target{outline:3px solid #d89a00}"
+    ".rows{overflow-x:auto}"
+    "table{border-collapse:collapse;font-size:14px;overflow-wrap:normal}"
+    "th,td{border:1px solid #bbb;padding:2px 6px;text-align:left;vertical-align:top}"
+    "th,.n,.t{white-space:nowrap}"
     "td.n{text-align:right;font-variant-numeric:tabular-nums}"
-    "tr:target{background:#ffe9a8}"
-    "@media print{.sheet{overflow:visible}.sheet img{max-width:100%;height:auto}"
-    "tr{break-inside:avoid}}";
+    "td.bad{background:#f6c4c4}tr:target{background:#ffe9a8}"
+    "@media print{.rows{overflow:visible}figure,tr{break-inside:avoid}}";
+
+const char* const kImpossibleAirmass =
+    "AIRMASS below 1 is impossible: the target was below the horizon at mid-exposure. "
+    "A catalogue or clock mistake; look at the frame before reduction.";
 
 // A text from a file as HTML text or attribute value.
 std::string html(const std::string& bytes) { return htmlText(visible(bytes)); }
 
-std::string cell(const std::string& text, bool number = false) {
-  return std::string(number ? "<td class=\"n\">" : "<td>") + text + "</td>";
-}
-
-std::string rowId(std::size_t index) { return "f" + std::to_string(index + 1); }
-
-std::string heading(const NightReport& report) {
-  const auto ut = [](const std::string& value) { return value.empty() ? "-" : html(value); };
-  const std::size_t n = report.frames.size();
-  return "<h1>" + html(report.folder) + "</h1>\n<p>UT " + ut(report.frames.front().header.ut) +
-         " to " + ut(report.frames.back().header.ut) + ", " + std::to_string(n) +
-         (n == 1 ? " frame" : " frames") + "</p>\n";
-}
-
-std::string area(const Box& box, const std::string& name, std::size_t index) {
-  return "<area shape=\"rect\" coords=\"" + std::to_string(box.x) + "," + std::to_string(box.y) +
-         "," + std::to_string(box.x + box.width) + "," + std::to_string(box.y + box.height) +
-         "\" href=\"#" + rowId(index) + "\" alt=\"" + html(name) + "\" title=\"" + html(name) +
-         "\">\n";
-}
-
-// A sheet and its map; `first` is the index of its first frame.
-std::string sheetFigure(const ReportSheet& sheet, const NightReport& report, std::size_t first) {
-  const std::string map = "sheet-" + std::to_string(first / kFramesPerSheet + 1);
-  std::string text = "<div class=\"sheet\"><img src=\"" + htmlText(sheet.name) + "\" width=\"" +
-                     std::to_string(sheet.layout.width) + "\" height=\"" +
-                     std::to_string(sheet.layout.height) + "\" usemap=\"#" + map + "\" alt=\"" +
-                     htmlText(sheet.name) + "\"></div>\n<map name=\"" + map + "\">\n";
-  for (std::size_t i = 0; i < sheet.layout.thumbnails.size(); ++i) {
-    text += area(sheet.layout.thumbnails[i], report.frames[first + i].name, first + i);
+std::string base64(const std::string& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const auto byte = [&bytes](std::size_t at) {
+      return at < bytes.size() ? static_cast<unsigned long>(static_cast<unsigned char>(bytes[at]))
+                               : 0UL;
+    };
+    const unsigned long group = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
+    text.push_back(kDigits[(group >> 18) & 63]);
+    text.push_back(kDigits[(group >> 12) & 63]);
+    text.push_back(i + 1 < bytes.size() ? kDigits[(group >> 6) & 63] : '=');
+    text.push_back(i + 2 < bytes.size() ? kDigits[group & 63] : '=');
   }
-  return text + "</map>\n";
+  return text;
+}
+
+// A number written in a header, when all of it is one.
+bool numberIn(const std::string& text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && std::isfinite(value);
+}
+
+bool impossibleAirmass(const std::string& airmass) {
+  double value = 0.0;
+  return numberIn(airmass, value) && value < 1.0;
+}
+
+std::string shownName(const ReportFrame& frame) { return hduName(frame.name, frame.extension); }
+
+std::string cell(const std::string& text, const char* cls = nullptr) {
+  return std::string(cls ? "<td class=\"" + std::string(cls) + "\">" : "<td>") + text + "</td>";
+}
+
+std::string id(char kind, std::size_t index) { return kind + std::to_string(index + 1); }
+
+// The distinct values of a card, in the night's order, ", " between them.
+std::string distinct(const std::vector<ReportFrame>& frames, std::string FrameHeader::*card) {
+  std::vector<std::string> seen;
+  std::string text;
+  for (const ReportFrame& frame : frames) {
+    const std::string& value = frame.header.*card;
+    if (value.empty() || std::find(seen.begin(), seen.end(), value) != seen.end()) continue;
+    seen.push_back(value);
+    text += (text.empty() ? "" : ", ") + html(value);
+  }
+  return text;
+}
+
+std::string title(const NightReport& report) {
+  std::vector<double> times;
+  for (const ReportFrame& frame : report.frames) {
+    if (frame.time) times.push_back(*frame.time);
+  }
+  if (times.empty()) return html(report.folder);
+  // In the night's order, the timed frames come first and in time.
+  const std::string first = utDate(times.front()), last = utDate(times.back());
+  std::string text =
+      "Night of " + first + (first == last ? "" : " to " + last) + ", UT " + utClock(times.front());
+  if (times.size() > 1) text += " to " + utClock(times.back());
+  return text;
+}
+
+std::string frameCounts(const NightReport& report) {
+  std::vector<std::pair<std::string, int>> counts;  // in the night's order
+  int untyped = 0;
+  for (const ReportFrame& frame : report.frames) {
+    const std::string& type = frame.header.dataType;
+    if (type.empty()) {
+      ++untyped;
+      continue;
+    }
+    auto at =
+        std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == type; });
+    if (at == counts.end())
+      counts.push_back({type, 1});
+    else
+      ++at->second;
+  }
+  std::stable_sort(counts.begin(), counts.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  const std::size_t n = report.frames.size();
+  std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames");
+  std::string by;
+  for (const auto& [type, count] : counts)
+    by += (by.empty() ? "" : ", ") + std::to_string(count) + " " + html(type);
+  if (untyped > 0) by += (by.empty() ? "" : ", ") + std::to_string(untyped) + " without DATA-TYP";
+  return text + ": " + by;
+}
+
+std::string facts(const NightReport& report) {
+  std::string text = "<ul class=\"facts\">\n<li>" + frameCounts(report) + "</li>\n";
+  double exposure = 0.0, seconds = 0.0;
+  int measured = 0, unmeasured = 0;  // OBJECT frames with and without an EXPTIME read
+  for (const ReportFrame& frame : report.frames) {
+    if (frame.header.dataType != "OBJECT") continue;
+    const bool read = numberIn(frame.header.exptime, seconds);
+    exposure += read ? seconds : 0.0;
+    ++(read ? measured : unmeasured);
+  }
+  if (measured > 0) {
+    char total[64];
+    std::snprintf(total, sizeof total, "%.10g", exposure);
+    text += "<li>OBJECT exposure: " + std::string(total) + " s in all" +
+            (unmeasured > 0 ? " (" + std::to_string(unmeasured) + " without EXPTIME)" : "") +
+            "</li>\n";
+  }
+  std::string conditions;
+  for (const auto& [label, card] :
+       {std::pair{"Observer", &FrameHeader::observer}, std::pair{"weather", &FrameHeader::weather},
+        std::pair{"seeing", &FrameHeader::seeing}}) {
+    const std::string values = distinct(report.frames, card);
+    if (!values.empty())
+      conditions += (conditions.empty() ? "" : "; ") + std::string(label) + ": " + values;
+  }
+  if (!conditions.empty()) {
+    conditions[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(conditions[0])));
+    text += "<li>" + conditions + "</li>\n";
+  }
+  std::size_t untimed = 0;
+  for (const ReportFrame& frame : report.frames) untimed += frame.time ? 0 : 1;
+  if (untimed > 0 && untimed < report.frames.size()) {
+    text += "<li>" + std::to_string(untimed) + (untimed == 1 ? " frame" : " frames") +
+            " without a time, shown last</li>\n";
+  }
+  return text + "</ul>\n";
+}
+
+std::string account(const NightReport& report) {
+  if (!report.account) return "";
+  std::string text = "<h2>Run list</h2>\n<p>" + accountSummary(*report.account) + "</p>\n";
+  std::string missing;
+  for (const AccountLine& line : report.account->lines) {
+    if (line.status == kConverted) continue;
+    missing += "<li>" + html(line.input) +
+               (line.output.empty() ? "" : " &#8594; " + html(line.output)) + ": " +
+               html(line.status) + "</li>\n";
+  }
+  return text + (missing.empty() ? "" : "<ul>\n" + missing + "</ul>\n");
+}
+
+std::string figure(const ReportFrame& frame, std::size_t index) {
+  const FrameHeader& h = frame.header;
+  const std::string name = html(shownName(frame));
+  std::string what;
+  for (const std::string* value : {&h.object, &h.dataType, &h.filter}) {
+    if (!value->empty()) what += (what.empty() ? "" : ", ") + html(*value);
+  }
+  return "<figure id=\"" + id('t', index) + "\"><a href=\"#" + id('f', index) +
+         "\"><img src=\"data:image/png;base64," + base64(frame.png) + "\" width=\"" +
+         std::to_string(frame.size.width * frame.size.zoom) + "\" height=\"" +
+         std::to_string(frame.size.height * frame.size.zoom) + "\"" +
+         (frame.size.zoom > 1 ? " class=\"zoom\"" : "") + " alt=\"" + name + "\" title=\"" + name +
+         "\"></a><figcaption>" + name + (what.empty() ? "" : "<br>" + what) +
+         (frame.time ? "<br>UT " + utClock(*frame.time) : "") + "</figcaption></figure>\n";
 }
 
 std::string frameRow(const ReportFrame& frame, std::size_t index) {
   const FrameHeader& h = frame.header;
-  return "<tr id=\"" + rowId(index) + "\">" + cell(html(frame.name)) + cell(html(h.object)) +
-         cell(html(h.dataType)) + cell(html(h.filter)) + cell(html(h.exptime), true) +
-         cell(html(h.ut)) + cell(html(h.airmass), true) + cell(limitText(frame.limits.low), true) +
-         cell(limitText(frame.limits.high), true) + "</tr>\n";
+  const bool impossible = impossibleAirmass(h.airmass);
+  const std::string airmass =
+      impossible ? "<td class=\"n bad\" title=\"" + std::string(kImpossibleAirmass) + "\">" +
+                       html(h.airmass) + "<a href=\"#impossible\">*</a></td>"
+                 : cell(html(h.airmass), "n");
+  return "<tr id=\"" + id('f', index) + "\">" +
+         cell("<a href=\"#" + id('t', index) + "\">" + html(shownName(frame)) + "</a>") +
+         cell(html(h.object)) + cell(html(h.dataType)) + cell(html(h.filter)) +
+         cell(html(h.exptime), "n") + cell(html(h.ut), "t") + airmass +
+         cell(limitText(frame.limits.low), "n") + cell(limitText(frame.limits.high), "n") +
+         "</tr>\n";
 }
 
 std::string frameTable(const NightReport& report) {
   std::string text =
-      "<table>\n<thead><tr><th>File</th><th>OBJECT</th><th>DATA-TYP</th><th>FILTER</th>"
-      "<th>EXPTIME</th><th>UT</th><th>AIRMASS</th><th>zscale low</th><th>zscale high</th>"
-      "</tr></thead>\n<tbody>\n";
-  for (std::size_t i = 0; i < report.frames.size(); ++i) text += frameRow(report.frames[i], i);
-  return text + "</tbody>\n</table>\n";
+      "<div class=\"rows\"><table>\n<thead><tr><th>File</th><th>OBJECT</th><th>DATA-TYP</th>"
+      "<th>FILTER</th><th>EXPTIME</th><th>UT</th><th>AIRMASS</th><th class=\"t\">zscale low</th>"
+      "<th class=\"t\">zscale high</th></tr></thead>\n<tbody>\n";
+  bool impossible = false;
+  for (std::size_t i = 0; i < report.frames.size(); ++i) {
+    text += frameRow(report.frames[i], i);
+    impossible = impossible || impossibleAirmass(report.frames[i].header.airmass);
+  }
+  text += "</tbody>\n</table></div>\n";
+  if (impossible) text += "<p id=\"impossible\">* " + std::string(kImpossibleAirmass) + "</p>\n";
+  return text;
 }
 
 std::string passedOverList(const NightReport& report) {
@@ -86,48 +240,50 @@ std::string passedOverList(const NightReport& report) {
   return text + "</ul>\n";
 }
 
-}  // namespace
-
-std::vector<ReportSheet> reportSheets(const std::vector<ReportFrame>& frames, int lineHeight) {
-  std::vector<ReportSheet> sheets;
-  const std::size_t perSheet = static_cast<std::size_t>(kFramesPerSheet);
-  for (std::size_t first = 0; first < frames.size(); first += perSheet) {
-    std::vector<ThumbnailSize> sizes;
-    for (std::size_t i = first; i < std::min(frames.size(), first + perSheet); ++i) {
-      sizes.push_back(frames[i].size);
-    }
-    sheets.push_back({sheetName(static_cast<int>(sheets.size()) + 1, frames.size() > perSheet),
-                      layOutSheet(sizes, lineHeight)});
-  }
-  return sheets;
+std::string csvLine(const std::vector<const std::string*>& texts) {
+  std::string line;
+  for (const std::string* text : texts)
+    line += (line.empty() ? "" : ",") + csvField(visible(*text));
+  return line;
 }
 
-std::string reportPage(const NightReport& report, int lineHeight) {
+}  // namespace
+
+std::string reportPage(const NightReport& report) {
   if (report.frames.empty()) return "";
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; "
       "object-src 'none'; base-uri 'none'; form-action 'none'\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      "<title>" + html(report.folder) + ": tarnlook</title>\n<style>" + kStyle +
-      "</style>\n</head>\n<body>\n" + heading(report);
-  std::size_t first = 0;
-  for (const ReportSheet& sheet : reportSheets(report.frames, lineHeight)) {
-    page += sheetFigure(sheet, report, first);
-    first += sheet.layout.thumbnails.size();
-  }
-  return page + frameTable(report) + passedOverList(report) + "</body>\n</html>\n";
+      "<title>" +
+      title(report) + ": tarnlook</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<h1>" +
+      title(report) + "</h1>\n" + facts(report) + account(report) + "<div class=\"grid\">\n";
+  // The thumbnails make most of the page: a third more than their bytes.
+  std::size_t size = page.size();
+  for (const ReportFrame& frame : report.frames) size += frame.png.size() / 3 * 4 + 1024;
+  page.reserve(size);
+  for (std::size_t i = 0; i < report.frames.size(); ++i) page += figure(report.frames[i], i);
+  page += "</div>\n" + frameTable(report) + passedOverList(report) + "<p class=\"folder\">Folder " +
+          html(report.folder) + "</p>\n</body>\n</html>\n";
+  return page;
 }
 
 std::string reportTable(const NightReport& report) {
   std::string table = "file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high\r\n";
   for (const ReportFrame& frame : report.frames) {
     const FrameHeader& h = frame.header;
-    for (const std::string* text : {&frame.name, &h.object, &h.dataType, &h.filter, &h.exptime,
-                                    &h.ut, &h.airmass}) {
-      table += csvField(visible(*text)) + ",";
-    }
-    table += limitText(frame.limits.low) + "," + limitText(frame.limits.high) + "\r\n";
+    const std::string name = shownName(frame);
+    table += csvLine({&name, &h.object, &h.dataType, &h.filter, &h.exptime, &h.ut, &h.airmass}) +
+             "," + limitText(frame.limits.low) + "," + limitText(frame.limits.high) + "\r\n";
+  }
+  return table;
+}
+
+std::string accountTable(const NightAccount& account) {
+  std::string table = "input,output,status\r\n";
+  for (const AccountLine& line : account.lines) {
+    table += csvLine({&line.input, &line.output, &line.status}) + "\r\n";
   }
   return table;
 }

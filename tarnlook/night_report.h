@@ -1,14 +1,15 @@
-// The morning report of a night: the frames drawn as a web page beside the
-// sheets, and as a CSV table for programs. Both are composed here as text;
-// night_report_file.h writes them.
+// The morning report of a night: the frames on a web page, and as CSV
+// tables for programs. All are composed here as text; night_report_file.h
+// writes them.
 #ifndef TARNLOOK_NIGHT_REPORT_H
 #define TARNLOOK_NIGHT_REPORT_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "label.h"
-#include "layout.h"
+#include "frame_header.h"
+#include "night_account.h"
 #include "thumbnail.h"
 #include "zscale.h"
 
@@ -17,46 +18,55 @@ namespace tarnlook {
 constexpr const char* kPageName = "tarnlook.html";
 constexpr const char* kTableName = "tarnlook.csv";
 
-// What the report keeps of a frame drawn (its pixels are not kept).
+// What the report keeps of a frame drawn.
 struct ReportFrame {
-  std::string name;  // as given or as listed in the folder
+  std::string name;   // the file's, as given or as listed in the folder
+  int extension = 0;  // the HDU of its image (hduName)
   FrameHeader header;
+  std::optional<double> time;  // exposureTime(header)
   DisplayLimits limits;
   ThumbnailSize size;
+  std::string png;  // the thumbnail alone, a PNG file (sheet.h: thumbnailPng)
 };
 
 struct NightReport {
   std::string folder;                   // the folder's name, as bytes
-  std::vector<ReportFrame> frames;      // in sheet order
-  std::vector<std::string> passedOver;  // the console notes, in order (FrameReader::read)
+  std::vector<ReportFrame> frames;      // in the night's order, as on the sheets
+  std::vector<std::string> passedOver;  // the console notes, in order
+  std::optional<NightAccount> account;  // when the folder has a run list
 };
 
-// One sheet as writeSheet draws it: its file name and its layout.
-struct ReportSheet {
-  std::string name;
-  SheetLayout layout;
-};
-
-// The sheets of the frames, 48 to a sheet, named by sheetName (numbered
-// when there are more than 48 frames) and laid out by layOutSheet with
-// label lines of lineHeight pixels. None for no frame.
-std::vector<ReportSheet> reportSheets(const std::vector<ReportFrame>& frames, int lineHeight);
-
-// The page, UTF-8 HTML without script or outside reference but the sheets:
-// a heading with the folder's name and the UT of the first and the last
-// frame; each sheet with an image map whose areas link its thumbnails to
-// the rows of the table (ids "f1", "f2", ... in sheet order); the table of
-// the frames (file, OBJECT, DATA-TYP, FILTER, EXPTIME, UT, AIRMASS and the
-// two zscale limits); the notes of the files passed over. Every text taken
-// from a file is shown in its visible() form, escaped as HTML. Empty for
-// no frame.
-std::string reportPage(const NightReport& report, int lineHeight);
+// The page: one UTF-8 HTML file without script or outside reference, the
+// thumbnails in it as data: PNG images. In order:
+//  - the heading: the dates and the UT span of the frames with a time
+//    (the folder's name when none has one); the frames counted by DATA-TYP
+//    (most first, then in the night's order); the total EXPTIME of the
+//    OBJECT frames (and how many have none); the distinct OBSERVER,
+//    WEATHER and SEEING values; how many frames have no time;
+//  - the night's account, when there is one: accountSummary, then each
+//    input not converted, "input -> output: status";
+//  - a grid of the thumbnails (ids "t1", "t2", ...) that wraps to the
+//    window, each a link to its row, with the name, OBJECT, DATA-TYP,
+//    FILTER and the UT of the exposure under it;
+//  - the table of the frames (file, OBJECT, DATA-TYP, FILTER, EXPTIME, UT,
+//    AIRMASS and the two zscale limits; rows "f1", "f2", ..., each file
+//    name a link back to its thumbnail) in a box of its own that scrolls
+//    sideways on a narrow screen; an AIRMASS below 1 marked as impossible
+//    with a footnote;
+//  - the notes of the files passed over, and the folder's name.
+// Every text taken from a file is shown in its visible() form, escaped as
+// HTML. Empty for no frame.
+std::string reportPage(const NightReport& report);
 
 // The same table as CSV (RFC 4180, CRLF line ends): the header line
 //   file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high
 // then one line per frame; texts in their visible() form, quoted where
 // needed (csvField); a missing header value is an empty field.
 std::string reportTable(const NightReport& report);
+
+// The account as CSV, the same way: "input,output,status", then one line
+// per input of the run list.
+std::string accountTable(const NightAccount& account);
 
 }  // namespace tarnlook
 

@@ -1,6 +1,10 @@
-// The page and the table of a night, written as files.
+// The page and the tables of a night, written as files.
 #include "night_report_file.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -23,8 +27,15 @@ std::optional<WriteFailure> writeReport(NightReport report, LeftoverTemporaries&
   std::error_code error;
   const std::filesystem::path here = std::filesystem::current_path(error);
   report.folder = error ? "." : here.filename().empty() ? here.string() : here.filename().string();
-  if (auto failure = write(kPageName, reportPage(report, labelLineHeight()), leftovers)) return failure;
-  return write(kTableName, reportTable(report), leftovers);
+  if (auto failure = write(kPageName, reportPage(report), leftovers)) return failure;
+  if (auto failure = write(kTableName, reportTable(report), leftovers)) return failure;
+  if (report.account) return write(kAccountTableName, accountTable(*report.account), leftovers);
+  // unlink, not remove: a folder of that name is not ours, and stays.
+  if (::unlink(kAccountTableName) != 0 && errno != ENOENT && errno != EISDIR) {
+    return WriteFailure{kAccountTableName, std::string("cannot remove ") + kAccountTableName +
+                                               ": " + std::strerror(errno)};
+  }
+  return std::nullopt;
 }
 
 }  // namespace tarnlook

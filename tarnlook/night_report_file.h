@@ -15,12 +15,14 @@ struct WriteFailure {
   std::string reason;  // what went wrong
 };
 
-// Writes the page (kPageName) and the table (kTableName) of `report` in the
-// current folder, whose name becomes the page's heading; each is written
-// beside its name and renamed over it when complete, as the sheets are.
-// Requires at least one frame. Returns nothing on success, else the first
-// file that could not be written (it is left as it was; the page may then
-// be new and the table old).
+// Writes the page (kPageName), the table (kTableName) and, when the report
+// has an account, its table (kAccountTableName) in the current folder,
+// whose name goes into the page's heading; each is written beside its name
+// and renamed over it when complete, as the sheets are. Without an account
+// the account table of an earlier run is removed, so that the report's
+// files come from one run. Requires at least one frame. Returns nothing on
+// success, else the first file that could not be written or removed (it is
+// left as it was; the files before it are new, those after it old).
 std::optional<WriteFailure> writeReport(NightReport report, LeftoverTemporaries& leftovers);
 
 }  // namespace tarnlook

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "label.h"
 #include "layout.h"
 #include "temporary_file.h"
 
@@ -17,6 +18,9 @@ namespace {
 constexpr int kBackgroundGrey = 40;
 constexpr int kTextGrey = 255;
 constexpr int kPngLevel = 6;  // zlib's own default: size and speed balanced
+// The page's thumbnails: noisy sky compresses little whatever the effort, so
+// the fastest level.
+constexpr int kThumbnailPngLevel = 1;
 
 struct ImageDeleter {
   void operator()(gdImage* image) const { gdImageDestroy(image); }
@@ -40,19 +44,21 @@ void drawThumbnail(gdImage* image, const Frame& frame, const Box& box) {
   const int zoom = frame.size.zoom;
   for (int y = 0; y < frame.size.height; ++y) {
     const unsigned char* row = frame.grey.data() + static_cast<std::size_t>(y) * frame.size.width;
+    if (zoom == 1) {
+      // The layout keeps the box inside the picture: the row is copied
+      // straight into the palette image's row of colour indices.
+      std::memcpy(image->pixels[box.y + y] + box.x, row, static_cast<std::size_t>(frame.size.width));
+      continue;
+    }
     for (int x = 0; x < frame.size.width; ++x) {
-      if (zoom == 1) {
-        gdImageSetPixel(image, box.x + x, box.y + y, row[x]);
-      } else {
-        gdImageFilledRectangle(image, box.x + x * zoom, box.y + y * zoom,
-                               box.x + x * zoom + zoom - 1, box.y + y * zoom + zoom - 1, row[x]);
-      }
+      gdImageFilledRectangle(image, box.x + x * zoom, box.y + y * zoom, box.x + x * zoom + zoom - 1,
+                             box.y + y * zoom + zoom - 1, row[x]);
     }
   }
 }
 
 void drawLabel(gdImage* image, const Frame& frame, const Box& box, gdFontPtr font) {
-  const auto lines = labelLines(frame.name, frame.header,
+  const auto lines = labelLines(hduName(frame.name, frame.extension), frame.header,
                                 static_cast<std::size_t>(box.width / font->w));
   int y = box.y;
   for (const std::string& line : lines) {
@@ -71,6 +77,21 @@ std::string replaceFile(const std::string& path, const void* bytes, std::size_t 
 }
 
 int labelLineHeight() { return gdFontGetSmall()->h; }
+
+std::string thumbnailPng(const Frame& frame) {
+  ImagePtr image = greyImage(frame.size.width, frame.size.height);
+  if (!image) return "";
+  for (int y = 0; y < frame.size.height; ++y) {
+    // A palette image keeps its pixels as rows of colour indices: the grey
+    // levels themselves.
+    std::memcpy(image->pixels[y], frame.grey.data() + static_cast<std::size_t>(y) * frame.size.width,
+                static_cast<std::size_t>(frame.size.width));
+  }
+  int size = 0;
+  GdBytes png(gdImagePngPtrEx(image.get(), &size, kThumbnailPngLevel));
+  return png && size > 0 ? std::string(static_cast<const char*>(png.get()), static_cast<std::size_t>(size))
+                         : std::string();
+}
 
 std::string writeSheet(const std::vector<Frame>& frames, const std::string& path,
                        LeftoverTemporaries& leftovers) {

@@ -28,6 +28,10 @@ std::string writeSheet(const std::vector<Frame>& frames, const std::string& path
 std::string replaceFile(const std::string& path, const void* bytes, std::size_t size,
                         LeftoverTemporaries& leftovers);
 
+// The thumbnail of a frame alone, at its own size (not zoomed), as the bytes
+// of a PNG file for the page; empty when libgd cannot make it.
+std::string thumbnailPng(const Frame& frame);
+
 // The height in pixels of a label line, as writeSheet lays out the sheet.
 int labelLineHeight();
 

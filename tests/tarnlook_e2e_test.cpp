@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 #include <regex>
 #include <set>
@@ -26,12 +27,13 @@ namespace fs = std::filesystem;
 constexpr double kTimeoutSeconds = 60;  // only a program that hangs reaches it
 
 // Writes a FITS image with CFITSIO; BITPIX 20 means unsigned 16-bit
-// (BZERO 32768).
+// (BZERO 32768); with a compression type (0 none, RICE_1, ...), in extension 1.
 void writeFits(const std::string& path, int bitpix, std::vector<long> axes,
-               std::vector<float> values) {
+               std::vector<float> values, int compression = -1) {
   int status = 0;
   fitsfile* file = nullptr;
   fits_create_diskfile(&file, path.c_str(), &status);
+  if (compression >= 0 && !fits_create_img(file, bitpix, 0, nullptr, &status)) fits_set_compression_type(file, compression, &status);
   fits_create_img(file, bitpix, static_cast<int>(axes.size()), axes.data(), &status);
   fits_write_img(file, TFLOAT, 1, static_cast<LONGLONG>(values.size()), values.data(), &status);
   fits_close_file(file, &status);
@@ -73,6 +75,26 @@ void setKeys(const std::string& path, std::vector<std::pair<const char*, std::st
 }
 
 using Fields = std::vector<std::string>;
+
+// Headless Chromium, the page in a frame `width` wide: "overflow,width,thumbnails in view,script b i".
+std::string fitInChromium(const std::string& dir, const int width) {
+  std::string page = e2e::readFile(dir + "/tarnlook.html"), frame = "<iframe width=" +
+      std::to_string(width) + " height=900 srcdoc=\"";
+  page.replace(page.find("'none'"), 6, "'unsafe-inline'").insert(page.rfind("</body>"), "<script>"
+      "onload=()=>{const e=document.documentElement,q=s=>document.querySelectorAll(s);parent.document."
+      "body.dataset.fit=[e.scrollWidth-e.clientWidth,innerWidth,[...q('figure img')].filter(i=>i."
+      "naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length]}</script>");
+  for (const char c : page) frame += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+  e2e::ScopedTempDir probe;  // under timeout, which ends Chromium's helpers too
+  e2e::writeFile(probe.file("p.html"), frame + "\"></iframe>");
+  const e2e::RunResult r = e2e::runProgram("/usr/bin/timeout", probe.path(), "", {"-k", "5", "90",
+      "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-sync", "--no-first-run",
+      "--disable-background-networking", "--disable-component-update", "--user-data-dir=" +
+      probe.path(), "--dump-dom", "file://" + probe.file("p.html")}, 100);
+  EXPECT_EQ(r.exitStatus, 0) << "Chromium failed, or did not end within 90 s: " << r.err;
+  const std::size_t at = r.out.find("data-fit=\"") + 10;
+  return at < 10 ? r.out : r.out.substr(at, r.out.find('"', at) - at);
+}
 
 // The records of an RFC 4180 text whose lines end in CRLF.
 std::vector<Fields> readCsv(const std::string& text) {
@@ -153,6 +175,8 @@ TEST(TarnlookE2e, FolderFramesInNameOrderBadFilesPassedOver) {
   e2e::writeFile(dir.file("notes.fit"), "seeing 1.5 all night\n");
   writeFits(dir.file(".hidden.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
   writeFits(dir.file("other.fits"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
+  writeFits(dir.file("mef.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 4}, 0);
+  writeFits(dir.file("rice.fit"), FLOAT_IMG, {2, 2}, {1, 2, 3, 5}, RICE_1);
 
   tarnlook::ZscaleSampler sampler(2000);
   for (const float v : holes) {
@@ -172,14 +196,14 @@ TEST(TarnlookE2e, FolderFramesInNameOrderBadFilesPassedOver) {
                                "const.fit  -  5..5\n"
                                "Not a 2-D image (NAXIS = 3). (cube.fit)  Skipped\n"
                                "Cannot read the pixels. (cut.fit)  Skipped\n"
-                               "Not a 2-D image (NAXIS = 1). (line.fit)  Skipped\n") +
-                       nanLine +
-                       "Not a FITS file. (notes.fit)  Skipped\n"
-                       "Picture: tarnlook.png (3 frames)\n");
+                               "Not a 2-D image (NAXIS = 1). (line.fit)  Skipped\n"
+                               "mef.fit[1]  -  1..4\n") + nanLine +
+                       "Not a FITS file. (notes.fit)  Skipped\nrice.fit[1]  -  1..5\n"
+                       "Picture: tarnlook.png (5 frames); page: tarnlook.html; table: tarnlook.csv\n");
   // 1 x 1 zoomed to 256 x 256, 30 x 20 to 240 x 160, 50 x 40 to 250 x 200.
   ImagePtr sheet = readPng(dir.file("tarnlook.png"));
   ASSERT_TRUE(sheet);
-  EXPECT_EQ(gdImageSX(sheet.get()), sheetWidth(3));
+  EXPECT_EQ(gdImageSX(sheet.get()), sheetWidth(5));
   EXPECT_EQ(gdImageSY(sheet.get()), 2 * 8 + rowHeight(256));
   EXPECT_EQ(greyAt(sheet.get(), 8 + 128, 8 + 128), 128);               // constant: mid-grey
   EXPECT_EQ(greyAt(sheet.get(), 8 + 264 + 128, 8 + 256 - 80), 128);    // constant: mid-grey
@@ -192,39 +216,67 @@ TEST(TarnlookE2e, FolderFramesInNameOrderBadFilesPassedOver) {
             "const.fit  -  5..5\n"
             "Cannot open. (missing.fit)  Skipped\n"
             "a b%s%n.fit  -  7..7\n"
-            "Picture: tarnlook.png (2 frames)\n");
+            "Picture: tarnlook.png (2 frames); page: tarnlook.html; table: tarnlook.csv\n");
   EXPECT_EQ(filesIn(dir.path()).count("tarnlook.png"), 1u);
-  EXPECT_EQ(filesIn(dir.path()).size(), 13u);  // the ten files, the picture, page and table
+  EXPECT_EQ(filesIn(dir.path()).size(), 15u);  // the 12 files, the picture, page and table
 }
 
 TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
   e2e::ScopedTempDir dir;
   const std::string object = "<script>alert(1)</script>", filter = "\"V\", 'R' <b>";
-  writeFits(dir.file("a&b.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
-  setKeys(dir.file("a&b.fit"), {{"OBJECT", object}, {"FILTER", filter}, {"EXPTIME", "30"}});
+  writeFits(dir.file("a&b\"'.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
+  setKeys(dir.file("a&b\"'.fit"), {{"OBJECT", object}, {"FILTER", filter}, {"EXPTIME", "30,5"}});
   writeFits(dir.file("c.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 5});
-  setKeys(dir.file("c.fit"), {{"OBJECT", "`[2Jdark\\"}, {"DATA-TYP", "<i id=x>"}});
-  e2e::writeFile(dir.file("d\x01.fit"), "no FITS");
+  setKeys(dir.file("c.fit"), {{"OBJECT", "`[2Jdark\\"}, {"DATA-TYP", "<i id=x>"}, {"UT", "&lt;"}});
+  e2e::writeFile(dir.file("d\x01\x7f.fit"), "no FITS");
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
-  EXPECT_EQ(r.out, "a&b.fit  " + object + "  1..4\nc.fit  \\x1B[2Jdark\\\\  1..5\n"
-                   "Not a FITS file. (d\\x01.fit)  Skipped\nPicture: tarnlook.png (2 frames)\n");
+  EXPECT_EQ(r.out, "a&b\"'.fit  " + object + "  1..4\nc.fit  \\x1B[2Jdark\\\\  1..5\nNot a FITS file. "
+      "(d\\x01\\x7F.fit)  Skipped\nPicture: tarnlook.png (2 frames); page: tarnlook.html; table: tarnlook.csv\n");
   const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1], (Fields{"a&b.fit", object, "", filter, "30", "", "", "1", "4"}));
-  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "", "", "1", "5"}));
+  EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4"}));
+  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5"}));
+  const std::string page = e2e::readFile(dir.file("tarnlook.html"));  // "&lt;" as written
+  EXPECT_TRUE(page.find("\"t\">&amp;lt;<") != page.npos && page.find("e=\"a&amp;b&quot;&#39;.fit\"") != page.npos);
+  if (!e2e::fileExists("/usr/bin/chromium") && std::getenv("TARNFITS_NO_SKIP")) FAIL() << "no chromium";
   if (!e2e::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no /usr/bin/chromium for the page";
-  e2e::ScopedTempDir profile;
-  const std::string dom = e2e::runProgram("/usr/bin/chromium", dir.path(), "", {"--headless",
-      "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync",
-      "--user-data-dir=" + profile.path(), "--dump-dom", "file://" + dir.file("tarnlook.html")},
-      kTimeoutSeconds).out;
-  const std::regex row("<tr id=\"([^\"]*)\""), link("<area [^>]*href=\"#([^\"]*)\"");
-  using Groups = std::sregex_token_iterator;  // the first group of each match
-  const Fields rowIds(Groups(dom.begin(), dom.end(), row, 1), Groups());
-  EXPECT_EQ(rowIds, (Fields{"f1", "f2"})) << dom;
-  EXPECT_EQ(Fields(Groups(dom.begin(), dom.end(), link, 1), Groups()), rowIds);
-  EXPECT_FALSE(std::regex_search(dom, std::regex("<(script|b|i)[ >]"))) << dom;  // no element
+  for (const int w : {420, 1400}) EXPECT_EQ(fitInChromium(dir.path(), w), "0," + std::to_string(w) + ",2,1");
+}
+
+TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
+  e2e::ScopedTempDir dir;  // out of time order; i.fit 2^i x 1 pixels, 256 / 2^i high on the sheet
+  const std::vector<std::pair<const char*, std::string>> night[] = {
+      {{"DATE-OBS", "2024-02-01T00:10:00.5"}, {"DATA-TYP", "OBJECT"}, {"EXPTIME", "30.5"}},
+      {{"DATA-TYP", "FLAT"}, {"SEEING", "2.0"}}, {{"MJD-OBS", "60341.0"}, {"DATA-TYP", "DARK"}},
+      {{"DATE-OBS", "2024-01-31"}, {"UT", "23:50:00"}, {"DATA-TYP", "OBJECT"}, {"EXPTIME", "60"}},
+      {{"DATE-OBS", "2024-01-31"}, {"TIME-OBS", "22:00:00"}, {"SEEING", "1.5"}}};
+  for (int i = 0; i < 5; ++i) {
+    writeFits(dir.file(std::to_string(i) + ".fit"), SHORT_IMG, {1L << i, 1}, std::vector<float>(1 << i, 5));
+    setKeys(dir.file(std::to_string(i) + ".fit"), night[i]);
+  }  // refused entries, an output missing, an input named twice, a directive: 3 of 5 inputs
+  e2e::writeFile(dir.file("tarnlist.dat"), "# SEEING 1\n0.fts\n1.FTS\n6.fts\n1.fts\n2.fts\n7.fts\n");
+  e2e::writeFile(dir.file("tarnfits.log"), "cannot open '7.fts'  (open)\ncannot open '7.fts'  (OBJECT not find)\n");
+  const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  const std::string page = e2e::readFile(dir.file("tarnlook.html"));
+  const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
+  ImagePtr sheet = readPng(dir.file("tarnlook.png"));
+  ASSERT_TRUE(sheet && rows.size() == 6) << r.out << r.err;
+  std::string order;  // of the console, the sheet and the CSV, then of the page's table
+  for (int k = 0, high = 0; k < 5; ++k, high = 0) {
+    for (int y = 8; y < 8 + 256; ++y) high += greyAt(sheet.get(), 8 + k * 264 + 128, y) == 128;
+    order += {r.out[15 * k], static_cast<char>('0' + std::log2(256.0 / std::max(high, 1))), rows[k + 1][0][0]};
+  }
+  const std::regex row("<tr id=\"f\\d+\"><td><a href=\"#t\\d+\">(.)");
+  for (std::sregex_iterator m(page.begin(), page.end(), row), end; m != end; ++m) order += (*m)[1];
+  EXPECT_EQ(order, "444333222000111" "43201");
+  EXPECT_NE(page.find("<h1>Night of 2024-01-31 to 2024-02-01, UT 22:00:00 to 00:10:00</h1>\n<ul class=\"facts\">\n"
+      "<li>5 frames: 2 OBJECT, 1 DARK, 1 FLAT, 1 without DATA-TYP</li>\n<li>OBJECT exposure: 90.5 s in all</li>\n"
+      "<li>Seeing: 1.5, 2.0</li>\n<li>1 frame without a time, shown last</li>\n</ul>\n<h2>Run list</h2>\n<p>3 of "
+      "5 run-list inputs converted</p>\n<ul>\n<li>6.fts &#8594; 6.fit: no output</li>\n<li>7.fts &#8594; 7.fit: "
+      "OBJECT not find</li>\n</ul>\n"), page.npos) << page;
+  EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "input,output,status\r\n0.fts,0.fit,converted\r\n"
+      "1.fts,1.fit,converted\r\n6.fts,6.fit,no output\r\n2.fts,2.fit,converted\r\n7.fts,7.fit,OBJECT not find\r\n");
+  EXPECT_NE(r.out.find("page: tarnlook.html; tables: tarnlook.csv, tarnlook-runlist.csv\n"), r.out.npos);
 }
 
 std::string frameName(int i) { return (i < 10 ? "f0" : "f") + std::to_string(i) + ".fit"; }
@@ -241,7 +293,8 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   }
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  const std::string last = "Pictures: tarnlook-1.png (48 frames), tarnlook-2.png (12 frames)\n";
+  const std::string last = "Pictures: tarnlook-1.png (48 frames), tarnlook-2.png (12 frames); "
+                           "page: tarnlook.html; table: tarnlook.csv\n";
   ASSERT_GE(r.out.size(), last.size());
   EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
   ImagePtr first = readPng(dir.file("tarnlook-1.png"));
@@ -254,12 +307,18 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   // The frames, two sheets, page, table and three other pictures: no
   // temporary file.
   EXPECT_EQ(filesIn(dir.path()).size(), 67u);
+  std::map<std::string, std::string> link;  // of each thumbnail and row, by its id: back and forth
+  const std::string page = e2e::readFile(dir.file("tarnlook.html"));
+  const std::regex linked("<(figure|tr) id=\"(\\w+)\"><(td><)?a href=\"#(\\w+)\"");
+  for (std::sregex_iterator m(page.begin(), page.end(), linked), end; m != end; ++m) link[(*m)[2]] = (*m)[4];
+  for (const auto& [from, to] : link) EXPECT_EQ(link.count(to) ? link[to] : "", from);
+  EXPECT_EQ(link.size(), 120u);
 
   // Five frames left: one sheet, and the numbered ones go.
   for (int i = 6; i <= 60; ++i) fs::remove(dir.file(frameName(i)));
   const e2e::RunResult again = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(again.exitStatus, 0) << again.err;
-  EXPECT_NE(again.out.find("\nPicture: tarnlook.png (5 frames)\n"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("\nPicture: tarnlook.png (5 frames); "), std::string::npos) << again.out;
   EXPECT_EQ(filesIn(dir.path()),
             (std::set<std::string>{"f01.fit", "f02.fit", "f03.fit", "f04.fit", "f05.fit",
                                    "tarnlook.png", "tarnlook-01.png", "tarnlook-x.png",
@@ -290,6 +349,20 @@ TEST(TarnlookE2e, PictureThatCannotBeWrittenLeavesNothingBehind) {
   EXPECT_EQ(r.out, "a.fit  -  1..4\nCannot write. (tarnlook.png)\n");
   EXPECT_EQ(r.err, "tarnlook: cannot write tarnlook.png: Is a directory\n");
   EXPECT_EQ(filesIn(dir.path()), (std::set<std::string>{"a.fit", "tarnlook.png"}));
+}
+
+TEST(TarnlookE2e, FileFailingAtItsCloseIsNamedAndLeftOut) {  // through the fault seam
+  e2e::ScopedTempDir dir;
+  writeFits(dir.file("a.fit"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
+  std::set<std::string> left = {"a.fit"};  // and the files written before the one that fails
+  for (const std::string name : {"tarnlook.png", "tarnlook.html", "tarnlook.csv"}) {
+    const e2e::RunResult r = e2e::runProgram("/bin/sh", dir.path(), "", {"-c", "FAULTFS=close-eio FAULTFS_FILE="
+        "$1 LD_PRELOAD=$2 ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 exec \"$0\"", TARNLOOK_EXE,
+        name, FAULTFS_LIB}, kTimeoutSeconds);
+    EXPECT_EQ(r.err + std::to_string(r.exitStatus), "tarnlook: cannot write " + name + ": Input/output error\n1");
+    EXPECT_EQ(filesIn(dir.path()), left);  // neither it nor a temporary
+    left.insert(name);
+  }
 }
 
 TEST(TarnlookE2e, CommandLine) {

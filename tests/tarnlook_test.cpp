@@ -154,17 +154,30 @@ TEST(TarnlookZscale, RejectionWorkedByHand) {
   // largest left only (about 6 deviations out, all else under 1). Pass 5
   // fits 0..35: mean 17.5, Sxx 3885, slope 1 + (16.5 + 10 x 17.5) / 3885 =
   // 8153/7770; m = 19.5, c = 19: 19.5 + 21 x 4 slope (a sixth pass: 103.9).
+  // -56, 0..8 mirror the first (v to 8 - v): low 3.5 - 3 x 4 > -56, high cut to 8.
   std::vector<double> peeled;
   for (int i = 0; i < 34; ++i) peeled.push_back(i);
   for (double y : {35, 45, 136, 1037, 10038, 100039}) peeled.push_back(y);
   const struct {
     std::vector<double> sorted;
-    double high;  // the low limits lie below the smallest sample, 0
-  } cases[] = {{{0, 1, 2, 3, 4, 5, 6, 7, 8, 64}, 28.5}, {peeled, 19.5 + 84.0 * 8153 / 7770}};
+    double high, low = 0;  // the first two low limits lie below the smallest sample
+  } cases[] = {{{0, 1, 2, 3, 4, 5, 6, 7, 8, 64}, 28.5}, {peeled, 19.5 + 84.0 * 8153 / 7770},
+               {{-56, 0, 1, 2, 3, 4, 5, 6, 7, 8}, 8, -8.5}};
   for (const auto& c : cases) {
     const auto limits = tarnlook::zscaleLimits(c.sorted).value_or(DisplayLimits{-1, -1});
-    EXPECT_EQ(limits.low, 0) << c.sorted.size();
+    EXPECT_EQ(limits.low, c.low) << c.sorted.size();
     EXPECT_NEAR(limits.high, c.high, 1e-9) << c.sorted.size();
+  }
+}
+
+TEST(TarnlookTime, FromDateObsUtTimeObsJdOrMjdObs) {
+  for (const std::vector<std::string>& c : std::vector<std::vector<std::string>>{  // those, then the time
+           {"2024-02-29T23:59:59.75", "1:00:00", "", "", "", "2024-02-29 23:59:59"},
+           {"31/12/99", "7:00:00", "01:02:03", "", "", "1999-12-31 01:02:03"},  // UT 7:00:00 unread
+           {"2023-02-29", "01:00:00", "", "2460341.08339", "", "2024-01-31 14:00:04"},  // JD: from noon
+           {"2024-01-31", "24:00:00", "", "", "-0.25", "1858-11-16 18:00:00"}, {"", "", "", "1x", "", "-"}}) {
+    const auto t = tarnlook::exposureTime({"", "", "", "", c[1], "", 0, 0, c[0], c[2], c[3], c[4]});
+    EXPECT_EQ(t ? tarnlook::utDate(*t) + " " + tarnlook::utClock(*t) : "-", c[5]) << c[0];
   }
 }
 

@@ -3,7 +3,8 @@
 // output fail, or hold the program at a chosen moment, deterministically.
 // FAULTFS in the environment chooses:
 //   close-eio     every close of a temporary reports EIO (the file is
-//                 closed all the same), as a network file system may; a
+//                 closed all the same), as a network file system may
+//                 (only that of the output FAULTFS_FILE, where set); a
 //                 worker's writes to the temporary of FAULTFS_LATE (an
 //                 output name) wait until such a close has happened;
 //   room-for-one  the first write to a temporary on a worker thread waits
@@ -213,7 +214,10 @@ extern "C" int open(const char* name, int flags, ...) {
 extern "C" int close(int fd) {
   using Close = int (*)(int);
   static const Close real = reinterpret_cast<Close>(::dlsym(RTLD_NEXT, "close"));
-  const bool fails = mode() == "close-eio" && isTemporary(pathOf(fd));
+  const std::string only = env("FAULTFS_FILE");
+  const std::string path = pathOf(fd);
+  const bool fails = mode() == "close-eio" && isTemporary(path) &&
+                     (only.empty() || path.find("/" + only + ".Partial-") != std::string::npos);
   const int closed = real(fd);
   if (!fails || closed != 0) return closed;
   prove("close-eio");
