@@ -25,11 +25,6 @@
 
 namespace {
 
-bool endsWith(const std::string& text, const char* tail) {
-  std::string t(tail);
-  return text.size() >= t.size() && text.compare(text.size() - t.size(), t.size(), t) == 0;
-}
-
 // The first block of an open input, or what the file holds of it. The
 // samples follow it.
 std::string readFirstBlock(int input) {
@@ -104,7 +99,7 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   if (fields < 8 || name.size() < 3) return refused(msg::entryLineInvalid(name));
   // The output takes the input's name with "fit" for its last three letters:
   // for a name that already ends so, it would be the input itself.
-  if (endsWith(name, "fit")) return refused(msg::outputWouldOverwriteInput(name));
+  if (!hasOwnOutput(name)) return refused(msg::outputWouldOverwriteInput(name));
   entry.outputName = outputNameFor(name);
   report.say(msg::entryHeading(name, entry.outputName));
 

@@ -51,7 +51,8 @@ bool Pipeline::takeOwnBuffer(std::unique_ptr<Job>& job) {
     queue(std::move(report));
     return false;
   }
-  if (entriesInFlight_ > 1) entriesInFlight_ = std::max(1, workers_.start(entriesInFlight_, inputSampleBytes_));
+  if (entriesInFlight_ > 1)
+    entriesInFlight_ = std::max(1, workers_.start(entriesInFlight_, inputSampleBytes_));
   return true;
 }
 

@@ -128,6 +128,10 @@ int parseEntryLine(const std::string& line, ListEntry& entry) {
   return ++fields;
 }
 
+bool hasOwnOutput(const std::string& fileName) {
+  return fileName.size() >= 3 && fileName.compare(fileName.size() - 3, 3, "fit") != 0;
+}
+
 std::string outputNameFor(const std::string& fileName) {
   return fileName.substr(0, fileName.size() - 3) + "fit";
 }

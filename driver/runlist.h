@@ -41,6 +41,10 @@ void takeAnswer(msg::Question question, const std::string& word, RunSettings& se
 // as they were).
 int parseEntryLine(const std::string& line, ListEntry& entry);
 
+// Whether an input name has an output of its own: three characters at
+// least, and not ending in "fit" already (that output would be the input).
+bool hasOwnOutput(const std::string& fileName);
+
 // The input name with its last three characters replaced by "fit".
 std::string outputNameFor(const std::string& fileName);
 

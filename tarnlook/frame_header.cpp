@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "obslib.h"
+
 namespace tarnlook {
 
 namespace {
@@ -14,7 +16,6 @@ namespace {
 constexpr long long kSecondsPerDay = 86400;
 constexpr long long kSecondsPerHour = 3600;
 constexpr long long kSecondsPerMinute = 60;
-constexpr double kJdOfMjdZero = 2400000.5;
 constexpr long long kMjdOf1970 = 40587;  // MJD of 1970-01-01
 constexpr double kMostDays = 1e7;        // days from MJD 0, either way, at most
 // A time a hair below a whole second, as a JD of a whole second gives it,
@@ -129,7 +130,7 @@ std::optional<double> exposureTime(const FrameHeader& header) {
   }
   const double day = static_cast<double>(kSecondsPerDay);
   if (const auto mjd = mjdOf(header.mjdObs, 0.0)) return *mjd * day;
-  if (const auto mjd = mjdOf(header.jd, kJdOfMjdZero)) return *mjd * day;
+  if (const auto mjd = mjdOf(header.jd, kMjdToJd)) return *mjd * day;
   return std::nullopt;
 }
 

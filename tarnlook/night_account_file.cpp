@@ -27,10 +27,8 @@ bool readRunList(std::vector<RunListInput>& inputs) {
     ListEntry entry;
     parseEntryLine(piece, entry);
     const std::string input = chartolower(entry.fileName.c_str());
-    // A name that ends in "fit" would be its own output, and one shorter
-    // than three characters has none: the converters refuse both.
-    const bool output = input.size() >= 3 && input.compare(input.size() - 3, 3, "fit") != 0;
-    inputs.push_back({input, output ? outputNameFor(input) : std::string()});
+    // The converters refuse an input without an output of its own.
+    inputs.push_back({input, hasOwnOutput(input) ? outputNameFor(input) : std::string()});
   }
   return true;
 }
