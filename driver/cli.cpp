@@ -102,6 +102,6 @@ int runMain(int argc, char** argv, const DriverProfile& profile) {
   } else {
     showError(msg::unknownArgument(profile.programName, arg));
   }
-  showError(msg::usage(profile.programName, profile.usageText));
+  showError(msg::tryHelp(profile.programName));
   return kStatusUsage;
 }

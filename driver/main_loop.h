@@ -38,7 +38,7 @@ int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFli
 // (N entries in flight, 1 to 8), runs the night (runDriver on standard
 // input); "--help"/"-h" and "--version" print and give 0 (1 when standard
 // output cannot be written); anything else names the wrong argument, prints
-// the usage on standard error and gives 2 without touching a file.
+// "Try '<program> --help'." on standard error and gives 2 without touching a file.
 int runMain(int argc, char** argv, const DriverProfile& profile);
 
 #endif  // DRIVER_MAIN_LOOP_H

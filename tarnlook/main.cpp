@@ -88,8 +88,7 @@ bool isHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 bool isKnown(const std::string& arg) { return isHelp(arg) || arg == "--version"; }
 
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "tarnlook: %s\n\n", message.c_str());
-  std::fputs(kUsage, stderr);
+  std::fprintf(stderr, "tarnlook: %s\nTry 'tarnlook --help'.\n", message.c_str());
   return kStatusUsage;
 }
 

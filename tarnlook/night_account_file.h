@@ -1,5 +1,5 @@
 // Reading what the night's account is made of: the run list, with the
-// converters' own code for it (driver/runlist.h), and the error log.
+// converters' own code for it (runlist/runlist.h), and the error log.
 #ifndef TARNLOOK_NIGHT_ACCOUNT_FILE_H
 #define TARNLOOK_NIGHT_ACCOUNT_FILE_H
 

@@ -1,7 +1,7 @@
 // A small owning wrapper around std::FILE, the opening of inputs, and the
 // scanf-like field reader shared by the run-list and catalogue parsers.
-#ifndef DRIVER_FILES_H
-#define DRIVER_FILES_H
+#ifndef RUNLIST_FILES_H
+#define RUNLIST_FILES_H
 
 #include <sys/stat.h>
 
@@ -58,4 +58,4 @@ class FieldScanner {
 // True for the white space that separates words (as isspace in the C locale).
 bool isBlank(char c);
 
-#endif  // DRIVER_FILES_H
+#endif  // RUNLIST_FILES_H

@@ -1,7 +1,7 @@
 // The plain records that travel through the driver: the run's settings, one
 // run-list entry, one catalogue object and what the camera header says.
-#ifndef DRIVER_RECORDS_H
-#define DRIVER_RECORDS_H
+#ifndef RUNLIST_RECORDS_H
+#define RUNLIST_RECORDS_H
 
 #include <array>
 #include <optional>
@@ -80,4 +80,4 @@ struct ObservationRecord {
   double decApparent = 0.0;
 };
 
-#endif  // DRIVER_RECORDS_H
+#endif  // RUNLIST_RECORDS_H

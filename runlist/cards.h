@@ -1,7 +1,7 @@
 // FITS header cards and blocks: the one place where a card is made exactly
 // 80 columns wide.
-#ifndef DRIVER_CARDS_H
-#define DRIVER_CARDS_H
+#ifndef RUNLIST_CARDS_H
+#define RUNLIST_CARDS_H
 
 #include <cstddef>
 #include <string>
@@ -16,4 +16,4 @@ constexpr std::size_t kCardsPerBlock = 36;
 // 80 columns: it would shift every later byte of the file.
 bool assembleHeader(const std::vector<std::string>& cards, std::string& bytes);
 
-#endif  // DRIVER_CARDS_H
+#endif  // RUNLIST_CARDS_H

@@ -170,14 +170,17 @@ std::string version(const char* programName, const char* versionText) {
   return formatted("%s %s\n", programName, versionText);
 }
 std::string unknownArgument(const char* programName, const char* argument) {
-  return formatted("%s: unknown argument '%s'\n\n", programName, argument);
+  return formatted("%s: unknown argument '%s'\n", programName, argument);
 }
 std::string unexpectedArgument(const char* programName, const char* argument) {
-  return formatted("%s: unexpected argument '%s'\n\n", programName, argument);
+  return formatted("%s: unexpected argument '%s'\n", programName, argument);
 }
 std::string jobsInvalid(const char* programName, const char* value) {
-  return formatted("%s: -j and --jobs take a number of entries in flight from 1 to 8, not '%s'\n\n",
+  return formatted("%s: -j and --jobs take a number of entries in flight from 1 to 8, not '%s'\n",
                    programName, value);
+}
+std::string tryHelp(const char* programName) {
+  return formatted("Try '%s --help'.\n", programName);
 }
 std::string standardOutputUnwritable(const char* programName) {
   return formatted("%s: cannot write to standard output\n", programName);

@@ -1,7 +1,7 @@
 // The run list: its pieces and lines, the directives and answers that make
 // the run's settings, and the fields of an entry line.
-#ifndef DRIVER_RUNLIST_H
-#define DRIVER_RUNLIST_H
+#ifndef RUNLIST_RUNLIST_H
+#define RUNLIST_RUNLIST_H
 
 #include <cstdio>
 #include <optional>
@@ -55,4 +55,4 @@ Outcome checkEntryCodes(ListEntry& entry);
 // "0" is NO_FILTER, "1" is GT, anything else stands as written.
 std::string filterNameFor(const std::string& filter);
 
-#endif  // DRIVER_RUNLIST_H
+#endif  // RUNLIST_RUNLIST_H

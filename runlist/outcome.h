@@ -1,8 +1,8 @@
 // What a check decided about a run-list entry. Checks print nothing: they
 // return their decision with its exact console text, and the main loop hands
 // it to the console owner (report.h), which prints, logs and ends the run.
-#ifndef DRIVER_OUTCOME_H
-#define DRIVER_OUTCOME_H
+#ifndef RUNLIST_OUTCOME_H
+#define RUNLIST_OUTCOME_H
 
 #include <string>
 #include <utility>
@@ -30,4 +30,4 @@ struct Outcome {
   static Outcome fatal(std::string text) { return {Verdict::Fatal, std::move(text), {}}; }
 };
 
-#endif  // DRIVER_OUTCOME_H
+#endif  // RUNLIST_OUTCOME_H

@@ -2,8 +2,8 @@
 // the main loop to find any message. Refusals and fatal failures come as
 // outcomes carrying their exact console text and error-log reason; plain
 // texts come as strings. Nothing here prints.
-#ifndef DRIVER_MESSAGES_H
-#define DRIVER_MESSAGES_H
+#ifndef RUNLIST_MESSAGES_H
+#define RUNLIST_MESSAGES_H
 
 #include <string>
 
@@ -55,7 +55,9 @@ std::string standardOutputUnwritable(const char* programName);
 // The run stopped on an exception that no check expected.
 std::string runStopped(const char* programName, const char* why);
 std::string jobsInvalid(const char* programName, const char* value);
+// The line after the one that names a wrong argument: "Try 'tarnfits --help'.".
+std::string tryHelp(const char* programName);
 
 }  // namespace msg
 
-#endif  // DRIVER_MESSAGES_H
+#endif  // RUNLIST_MESSAGES_H
