@@ -1,12 +1,30 @@
 // Object catalogue lines and the lookup over a catalogue.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "catalogue.h"
+#include "e2e.h"
 #include "obslib.h"
+
+// While set, fstat gives these modification and change times: a file
+// system whose time stamps stand still while the file changes.
+static std::optional<std::pair<timespec, timespec>> frozenTimes;
+
+extern "C" int fstat(int fd, struct stat* st) noexcept {
+  static const auto real = reinterpret_cast<int (*)(int, struct stat*)>(dlsym(RTLD_NEXT, "fstat"));
+  const int result = real(fd, st);
+  if (result == 0 && frozenTimes) std::tie(st->st_mtim, st->st_ctim) = *frozenTimes;
+  return result;
+}
 
 namespace {
 
@@ -90,6 +108,32 @@ TEST(CatalogueSearch, LongNamesAreComparedWhole) {
   CatalogueEntry e;
   EXPECT_EQ(search(cat, longName, e), LookupResult::Found);
   EXPECT_EQ(search(cat, longName.substr(0, 99), e), LookupResult::Missing);
+}
+
+// The lines read before answer only while the file is the same by its
+// size, both its times and all else, and its times were 2 s old then.
+TEST(ObjectCatalogue, ReadAgainUnlessTheSameSettledFile) {
+  e2e::ScopedTempDir dir;
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  const time_t now = std::time(nullptr);
+  const struct {
+    time_t modified, changed;  // from now
+    const char* equinox;       // written, then read
+    double read;
+  } steps[] = {{-61, -61, "1950.0", 1950}, {-61, -61, "2000.0", 1950},  // the same: kept
+               {-61, -61, "2000.00", 2000}, {-61, -60, "1990.00", 1990},  // other size, ctime
+               {9, 9, "1980.00", 1980}, {9, 9, "1970.00", 1970}};  // times not 2 s old
+  ObjectCatalogue catalogue;
+  for (const auto& s : steps) {
+    e2e::writeFile("object.lst", "M42 " + std::string(s.equinox) + " 5 35 17 -5 23 28\n");
+    frozenTimes = {{now + s.modified, 0}, {now + s.changed, 0}};
+    CatalogueEntry found;
+    EXPECT_TRUE(catalogue.lookUp("M42", found).isAccepted());
+    EXPECT_EQ(found.equinox, s.read) << s.equinox;
+  }
+  frozenTimes.reset();
+  std::filesystem::current_path(home);
 }
 
 }  // namespace
