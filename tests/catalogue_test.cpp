@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +21,7 @@ static std::optional<std::pair<timespec, timespec>> frozenTimes;
 extern "C" int fstat(int fd, struct stat* st) noexcept {
   static const auto real = reinterpret_cast<int (*)(int, struct stat*)>(dlsym(RTLD_NEXT, "fstat"));
   const int result = real(fd, st);
-  if (result == 0 && frozenTimes) std::tie(st->st_mtim, st->st_ctim) = *frozenTimes;
+  if (result == 0 && frozenTimes) st->st_mtim = frozenTimes->first, st->st_ctim = frozenTimes->second;
   return result;
 }
 
@@ -116,14 +115,11 @@ TEST(ObjectCatalogue, ReadAgainUnlessTheSameSettledFile) {
   e2e::ScopedTempDir dir;
   const std::filesystem::path home = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  const time_t now = std::time(nullptr);
-  const struct {
-    time_t modified, changed;  // from now
-    const char* equinox;       // written, then read
-    double read;
-  } steps[] = {{-61, -61, "1950.0", 1950}, {-61, -61, "2000.0", 1950},  // the same: kept
-               {-61, -61, "2000.00", 2000}, {-61, -60, "1990.00", 1990},  // other size, ctime
-               {9, 9, "1980.00", 1980}, {9, 9, "1970.00", 1970}};  // times not 2 s old
+  const time_t now = std::time(nullptr);  // the times below are from now; the equinox written, read
+  const struct { time_t modified, changed; const char* equinox; double read; } steps[] = {
+      {-61, -61, "1950.0", 1950}, {-61, -61, "2000.0", 1950},   // the same file: kept
+      {-61, -61, "2000.00", 2000}, {-61, -60, "1990.00", 1990},  // another size, ctime
+      {9, 9, "1980.00", 1980}, {9, 9, "1970.00", 1970}};         // times not 2 s old
   ObjectCatalogue catalogue;
   for (const auto& s : steps) {
     e2e::writeFile("object.lst", "M42 " + std::string(s.equinox) + " 5 35 17 -5 23 28\n");
