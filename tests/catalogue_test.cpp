@@ -1,12 +1,28 @@
 // Object catalogue lines and the lookup over a catalogue.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "catalogue.h"
+#include "e2e.h"
 #include "obslib.h"
+
+// While set, fstat gives these modification and change times: time stamps that stand still.
+static std::optional<std::pair<timespec, timespec>> frozenTimes;
+
+extern "C" int fstat(int fd, struct stat* st) noexcept {
+  static const auto real = reinterpret_cast<int (*)(int, struct stat*)>(dlsym(RTLD_NEXT, "fstat"));
+  const int result = real(fd, st);
+  if (result == 0 && frozenTimes) st->st_mtim = frozenTimes->first, st->st_ctim = frozenTimes->second;
+  return result;
+}
 
 namespace {
 
@@ -90,6 +106,26 @@ TEST(CatalogueSearch, LongNamesAreComparedWhole) {
   CatalogueEntry e;
   EXPECT_EQ(search(cat, longName, e), LookupResult::Found);
   EXPECT_EQ(search(cat, longName.substr(0, 99), e), LookupResult::Missing);
+}
+
+// The lines read before answer only for the same file (size, times...) whose times were 2 s old.
+TEST(ObjectCatalogue, ReadAgainUnlessTheSameSettledFile) {
+  e2e::ScopedTempDir dir;
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  const time_t now = std::time(nullptr);  // the times below are from now; the equinox written, read
+  const struct { time_t modified, changed; const char* equinox; double read; } steps[] = {
+      {-61, -61, "1950.0", 1950}, {-61, -61, "2000.0", 1950}, {-61, -61, "2000.00", 2000},  // kept; size
+      {-61, -60, "1990.00", 1990}, {9, 9, "1980.00", 1980}, {9, 9, "1970.00", 1970}};  // ctime; times not 2 s old
+  ObjectCatalogue catalogue;
+  for (const auto& s : steps) {
+    e2e::writeFile("object.lst", "M42 " + std::string(s.equinox) + " 5 35 17 -5 23 28\n");
+    frozenTimes = {{now + s.modified, 0}, {now + s.changed, 0}};
+    CatalogueEntry found;
+    EXPECT_EQ(catalogue.lookUp("M42", found).isAccepted() ? found.equinox : 0.0, s.read) << s.equinox;
+  }
+  frozenTimes.reset();
+  std::filesystem::current_path(home);
 }
 
 }  // namespace

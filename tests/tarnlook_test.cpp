@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "e2e.h"
 #include "label.h"
 #include "layout.h"
+#include "night_report.h"
 #include "nightgen.h"
 #include "thumbnail.h"
 #include "zscale.h"
@@ -61,6 +63,16 @@ const char kAstropyScript[] =
     "for path, nx, ny in zip(a[0::3], a[1::3], a[2::3]):\n"
     "    lo, hi = z.get_limits(np.fromfile(path, dtype='<f8').reshape(int(ny), int(nx)))\n"
     "    print(repr(float(lo)), repr(float(hi)))\n";
+
+std::string fromBase64(const std::string& text) {  // "?" for a length not a multiple of 4
+  std::string bytes;
+  unsigned long bits = 0;
+  for (std::size_t i = 0; i < text.size() && text[i] != '='; ++i) {
+    bits = bits << 6 | std::string("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/").find(text[i]);
+    if (i % 4 != 0) bytes += static_cast<char>(bits >> (6 - 2 * (i % 4)) & 255);
+  }
+  return text.size() % 4 == 0 ? bytes : "?";
+}
 
 TEST(TarnlookZscale, LimitsAgreeWithAstropy) {
   std::vector<Image> images = {
@@ -175,10 +187,40 @@ TEST(TarnlookTime, FromDateObsUtTimeObsJdOrMjdObs) {
            {"2024-02-29T23:59:59.75", "1:00:00", "", "", "", "2024-02-29 23:59:59"},
            {"31/12/99", "7:00:00", "01:02:03", "", "", "1999-12-31 01:02:03"},  // UT 7:00:00 unread
            {"2023-02-29", "01:00:00", "", "2460341.08339", "", "2024-01-31 14:00:04"},  // JD: from noon
-           {"2024-01-31", "24:00:00", "", "", "-0.25", "1858-11-16 18:00:00"}, {"", "", "", "1x", "", "-"}}) {
+           {"2024-01-31", "24:00:00", "", "", "-0.25", "1858-11-16 18:00:00"}, {"", "", "", "1x", "", "-"},
+           {"2024-01-31", "23:50:00", "22:00:00", "", "", "2024-01-31 23:50:00"}, {"", "", "", "", "1e7", "-"},
+           {"", "", "", "2460341.5", "60000.25", "2023-02-25 06:00:00"}, {"", "", "", "-7600000", "", "-"}}) {
     const auto t = tarnlook::exposureTime({"", "", "", "", c[1], "", 0, 0, c[0], c[2], c[3], c[4]});
     EXPECT_EQ(t ? tarnlook::utDate(*t) + " " + tarnlook::utClock(*t) : "-", c[5]) << c[0];
   }
+  EXPECT_EQ(tarnlook::nightOrder(std::vector<std::optional<double>>(17, 1.0)),  // ties as many as sorts reorder
+            (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+}
+
+// 17 frames, each of a DATA-TYP of its own (their counts in the night's order), thumbnails of
+// 1 to 17 bytes, an AIRMASS of 1.0 and one below 1, an OBJECT frame without EXPTIME.
+TEST(TarnlookPage, ThumbnailsAndRowsOfTheSameFramesInOrderCountsAndMarks) {
+  tarnlook::NightReport night;
+  std::string figures, rows, shown;  // the thumbnails and rows as they should be; as shown
+  for (int i = 0; i < 17; ++i) {
+    const std::string n = std::to_string(i + 1), png(i + 1, static_cast<char>(255 - i));
+    night.frames.push_back({n + ".fit", 0, {"", i ? "T" + std::to_string(99 - i) : "OBJECT", "", "", "",
+                            i == 1 ? "1.0" : i == 2 ? "0.99" : ""}, {}, {}, {1, i + 1, 2 * i + 1, 1}, png});
+    figures += " t" + n + " f" + n + " " + png + " " + n + " " + std::to_string(2 * i + 1) + " " + n + ".fit";
+    rows += " f" + n + " t" + n + " " + n + ".fit" + (i == 2 ? " impossible" : "");
+  }
+  const std::string page = tarnlook::reportPage(night);
+  const std::regex linked("<figure id=\"(\\w+)\"><a href=\"#(\\w+)\"><img src=\"data:image/png;base64,([^\"]*)\" "
+                          "width=\"(\\d+)\" height=\"(\\d+)\"[^>]* title=\"([^\"]*)\"|<tr id=\"(\\w+)\"><td[^>]*>"
+                          "<a href=\"#(\\w+)\">([^<]*)</a>.*?(?:(impossible)|</tr>)");
+  for (std::sregex_iterator m(page.begin(), page.end(), linked), end; m != end; ++m)
+    for (std::size_t g = 1; g < m->size(); ++g)
+      shown += (*m)[g].matched ? " " + (g == 3 ? fromBase64((*m)[g]) : (*m)[g].str()) : "";
+  EXPECT_EQ(shown, figures + rows);
+  for (std::size_t i = 1; i < night.frames.size(); ++i)
+    EXPECT_LT(page.find(night.frames[i - 1].header.dataType), page.find(night.frames[i].header.dataType)) << i;
+  EXPECT_EQ(page.find("OBJECT exposure"), page.npos);
+  EXPECT_NE(page.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"), page.npos);
 }
 
 TEST(TarnlookLabel, LinesOfOneFrame) {
