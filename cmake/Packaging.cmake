@@ -1,7 +1,8 @@
 # Installation and the Debian package: the four programs go to bin/, their
 # manual pages to share/man/man1/, the pages of docs/ to share/doc/tarnfits/
 # (the manual pages point there). Nothing else is installed (no sample-night
-# generator, no tests).
+# generator, no tests); the package adds Debian's copyright file and
+# changelog beside the docs.
 #
 #   cmake --build build
 #   cmake --install build --prefix /usr/local
@@ -11,6 +12,10 @@ include(GNUInstallDirs)
 # Installing and packaging take what the build made; they do not build first
 # (so cpack in the tests never starts a build).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+# Everything below is the component tarnfits, which cpack installs by name:
+# so it records its staging files in install_manifest_tarnfits.txt and
+# leaves install_manifest.txt to the last real `cmake --install`.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME tarnfits)
 
 install(TARGETS tarnfits tarnfits4 tarnfits4s tarnlook
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -45,7 +50,7 @@ file(GLOB TARNFITS_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*)
 install(FILES ${TARNFITS_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The Debian package.
-set(TARNFITS_PACKAGE_MAINTAINER "Observatory software team <observatory@localhost>"
+set(TARNFITS_PACKAGE_MAINTAINER "Observatory software team <observatory@example.org>"
   CACHE STRING "Maintainer field of the Debian package: Name <address>")
 
 set(CPACK_PACKAGE_NAME tarnfits)
@@ -56,8 +61,17 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "convert the 36-inch reflector's CCD camera files into FITS, draw the night")
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};tarnfits;tarnfits;/")
+# The package's copyright file and changelog (cmake/debian/), added by
+# cmake/DebianDocs.cmake in cpack's staging folder.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianDocs.cmake)
+set(CPACK_TARNFITS_DEBIAN_DIR ${PROJECT_SOURCE_DIR}/cmake/debian)
+find_program(CPACK_TARNFITS_GZIP gzip REQUIRED)
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARNFITS_PACKAGE_MAINTAINER})
+# The first Debian revision of the upstream version: Version 1.0.0-1, as the
+# changelog's first line says (bump both together).
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -85,16 +99,19 @@ the header values, and the same table as CSV (tarnlook.csv).")
 # them unless TARNFITS_STATIC_CXX_RUNTIME is off); tarnlook also needs the
 # CFITSIO and libgd run-time libraries. dpkg-shlibdeps (Debian package
 # dpkg-dev) computes the packages and their versions; without it the
-# package names Debian 12's packages without versions.
+# package names Debian 12's packages without versions (cmake/DebianDepends.cmake
+# puts that list in when cpack runs with CPACK_DEBIAN_PACKAGE_SHLIBDEPS off).
 find_program(TARNFITS_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TARNFITS_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  if(TARNFITS_STATIC_CXX_RUNTIME)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libcfitsio10, libgd3")
-  else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3")
-  endif()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 endif()
+if(TARNFITS_STATIC_CXX_RUNTIME)
+  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libcfitsio10, libgd3")
+else()
+  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3")
+endif()
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/DebianDepends.cmake)
 
 include(CPack)

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks what an observer installs: the four manual pages format without a
 # single groff warning and point to the user guide, the Debian package built
-# from the build tree holds the four programs, their pages and the pages of
-# docs/, depends on the packages of the libraries they link, names them
-# and the morning report, runs from a scratch root, and `cmake --install`
-# puts exactly those in place.
+# from the build tree holds the four programs, their pages, the pages of
+# docs/ and Debian's copyright file and changelog, depends on the packages of
+# the libraries they link at versions installed here (also with the plain
+# list used without dpkg-shlibdeps), names them and the morning report, runs
+# from a scratch root, and `cmake --install` puts exactly those in place.
 #
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR VERSION [CMAKE [CPACK]]
 # The build tree must be built (cmake --build BUILD_DIR) before.
@@ -58,21 +59,7 @@ for program in "${programs[@]}"; do
 done
 
 scratch=$(mktemp -d /tmp/package_test_XXXXXX)
-# cpack and cmake --install rewrite the build tree's install_manifest.txt,
-# which an earlier real installation left for uninstalling: keep it.
-manifest=$build_dir/install_manifest.txt
-if [ -f "$manifest" ]; then
-  cp -p "$manifest" "$scratch/manifest.saved"
-fi
-cleanup() {
-  if [ -f "$scratch/manifest.saved" ]; then
-    cp -p "$scratch/manifest.saved" "$manifest"
-  else
-    rm -f "$manifest"
-  fi
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
+trap 'rm -rf "$scratch"' EXIT
 
 # 1. The pages format cleanly, with every groff warning on, and man renders
 #    them with a NAME section.
@@ -96,11 +83,13 @@ for program in "${programs[@]}"; do
 done
 
 # 2. The Debian package, built by cpack from the build tree.
-(cd "$scratch" && "$cpack_exe" -G DEB --config "$build_dir/CPackConfig.cmake" \
-   -B "$scratch/deb" >"$scratch/cpack.log" 2>&1) || {
-  cat "$scratch/cpack.log" >&2
-  fail "cpack -G DEB failed"
-}
+for deb_dir in deb plain; do # plain: the Depends field made without dpkg-shlibdeps
+  (cd "$scratch" && "$cpack_exe" -G DEB --config "$build_dir/CPackConfig.cmake" -B "$scratch/$deb_dir" \
+     $([ $deb_dir = deb ] || echo -D CPACK_DEBIAN_PACKAGE_SHLIBDEPS=OFF) >"$scratch/cpack.log" 2>&1) || {
+    cat "$scratch/cpack.log" >&2
+    fail "cpack -G DEB failed"
+  }
+done
 shopt -s nullglob
 debs=("$scratch"/deb/*.deb)
 shopt -u nullglob
@@ -108,8 +97,8 @@ if [ ${#debs[@]} -ne 1 ]; then
   fail "cpack made ${#debs[@]} .deb files, expected one"
 else
   deb=${debs[0]}
-  [[ $(basename "$deb") == tarnfits_${version}_*.deb ]] ||
-    fail "package file $(basename "$deb") is not tarnfits_${version}_<arch>.deb"
+  [[ $(basename "$deb") == tarnfits_${version}-[0-9]*_*.deb ]] ||
+    fail "package file $(basename "$deb") is not tarnfits_${version}-<revision>_<arch>.deb"
   contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
   for program in "${programs[@]}"; do
     grep -qxF "./usr/bin/$program" <<<"$contents" ||
@@ -117,17 +106,17 @@ else
     grep -Eqx "\./usr/share/man/man1/$program\.1(\.gz)?" <<<"$contents" ||
       fail "package lacks ./usr/share/man/man1/$program.1(.gz)"
   done
-  for doc in $docs; do
+  for doc in $docs copyright changelog.Debian.gz; do
     grep -qxF "./usr/$docdir/$doc" <<<"$contents" || fail "package lacks ./usr/$docdir/$doc"
   done
   # Files only: the programs, their pages and the docs, nothing else.
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
-  [ "$(wc -l <<<"$files")" -eq $((2 * ${#programs[@]} + $(wc -w <<<"$docs"))) ] ||
+  [ "$(wc -l <<<"$files")" -eq $((2 * ${#programs[@]} + $(wc -w <<<"$docs") + 2)) ] ||
     fail "package holds other files than the programs, pages and docs:"$'\n'"$files"
 
   field() { dpkg-deb -f "$deb" "$1"; }
   [ "$(field Package)" = tarnfits ] || fail "Package is '$(field Package)'"
-  [ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)'"
+  [[ $(field Version) == "$version"-[0-9]* ]] || fail "Version is '$(field Version)'"
   [ "$(field Section)" = science ] || fail "Section is '$(field Section)'"
   [[ $(field Maintainer) == *"<"*"@"*">" ]] ||
     fail "Maintainer '$(field Maintainer)' is not 'Name <address>'"
@@ -141,8 +130,14 @@ else
   dpkg -x "$deb" "$root" || fail "dpkg -x failed"
   linked=$(objdump -p "$root"/usr/bin/* | awk '$1 == "NEEDED" {print $2}' | sort -u | while read -r soname; do
     dpkg -S "*/$(gcc -print-multiarch)/$soname" | cut -d: -f1; done | sort -u)
-  [ "$(field Depends | tr , '\n' | awk '{print $1}' | sort -u)" = "$linked" ] ||
-    fail "Depends '$(field Depends)' is not the packages of the libraries linked:" $linked
+  [ "$(gzip -dc "$root/usr/$docdir/changelog.Debian.gz" | head -n 1)" = "tarnfits ($(field Version)) unstable; urgency=medium" ] ||
+    fail "the changelog's first entry is not of version $(field Version)"
+  for depends in "$(field Depends)" "$(dpkg-deb -f "$scratch"/plain/*.deb Depends)"; do # NAME [(OP VERSION)], ...
+    unmet=$(tr , '\n' <<<"$depends" | while read -r name op least; do [ -z "$op" ] ||
+      dpkg --compare-versions "$(dpkg-query -W -f '${Version}\n' "$name" | head -n 1)" "${op#(}" "${least%)}" || echo "$name"; done)
+    [ "$(tr , '\n' <<<"$depends" | awk '{print $1}' | sort -u)" = "$linked" ] && [ -z "$unmet" ] ||
+      fail "Depends '$depends' is not the packages of the libraries linked ($(echo $linked)) at versions installed here"
+  done
   for program in "${programs[@]}"; do
     got=$("$root/usr/bin/$program" --version 2>&1) ||
       fail "$root/usr/bin/$program --version failed"
@@ -160,8 +155,11 @@ else
 fi
 
 # 3. cmake --install into a scratch prefix: exactly the programs, pages and docs.
+#    The build tree's install script runs from a copy that writes its list of
+#    installed files here, not over install_manifest.txt beside it.
 prefix=$scratch/prefix
-"$cmake_exe" --install "$build_dir" --prefix "$prefix" >"$scratch/install.log" 2>&1 || {
+sed "s|^file(WRITE \"$build_dir/|file(WRITE \"$scratch/|" "$build_dir/cmake_install.cmake" >"$scratch/cmake_install.cmake"
+"$cmake_exe" -DCMAKE_INSTALL_PREFIX="$prefix" -P "$scratch/cmake_install.cmake" >"$scratch/install.log" 2>&1 || {
   cat "$scratch/install.log" >&2
   fail "cmake --install failed"
 }
