@@ -543,6 +543,23 @@ TEST(FoldersInTheWay, AnErrorLogThatIsAFolderOnlyWarns) {
   }
 }
 
+// A night folder the user may not write: the run stops at the first output
+// with the system's reason, and warns that its record cannot be written.
+TEST(FoldersInTheWay, AFolderTheUserMayNotWriteStopsWithTheCause) {
+  if (::geteuid() != 0) GTEST_SKIP() << "runs the programs as nobody: needs root";
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    e2e::ScopedTempDir dir;
+    writeNight(dir, {{"first.fts", smallKind(p)}}, kDirectives + std::string("first.fts M42 1 0.0 1 0.20 1 R\n"));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const e2e::RunResult r = e2e::runProgram(
+        "/usr/bin/setpriv", dir.path(), "", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", p.exe});
+    EXPECT_EQ(r.exitStatus, 1) << r.out;
+    EXPECT_EQ(r.err, std::string(p.name) + ": first.fit: Permission denied\n# Warning! Cannot write the run record (" +
+                         p.name + "-run.csv: Permission denied)\n");
+  }
+}
+
 // ---------------------------------------------------------------------------
 // A run killed half way
 
@@ -626,6 +643,25 @@ TEST(Killed, ARunKilledInATransferIsMadeWholeByTheNextRun) {
     auto after = checksums(dir);
     for (const auto& output : completeSizes) after.erase(output.first);
     EXPECT_EQ(after, inputs) << "the folder holds other files or an input changed";
+  }
+}
+
+// SIGINT while the first entry is held in its transfer: the run's record
+// says so, with that entry not reached, and no temporary is left.
+TEST(Killed, SigintLeavesARecordThatSaysSo) {
+  for (const Program& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    e2e::ScopedTempDir night, scratch;
+    writeNight(night, andorNight(p), kDirectives + std::string(kAndorList));
+    std::optional<Background> program;
+    ASSERT_TRUE(startHeldInTransfer(program, p, night.path(), scratch.file("proof")));
+    ASSERT_EQ(::kill(program->pid(), SIGINT), 0);
+    const int status = program->wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{});
+    const std::string record = e2e::runRecord(night.path(), p.name);
+    EXPECT_EQ(record.substr(0, 29), "130,4,an1.fts,,not reached,\r\n") << record;
+    EXPECT_TRUE(endsWith(record, "130,,,,stopped,interrupted by SIGINT\r\n")) << record;
   }
 }
 
