@@ -206,6 +206,24 @@ TEST(DriverRunList, NoEntryLinesGivesBannerAndFinishedWithoutAsking) {
   EXPECT_EQ(night.files(), (std::set<std::string>{"object.lst", "tarnlist.dat"}));
 }
 
+// Python's csv module and astropy read the run record, a quoted cause with
+// quotes inside included.
+TEST(DriverRunList, PythonAndAstropyReadTheRunRecord) {
+  Night night;
+  night.write("object.lst", "M42 2000.0 05 35 17.5 05 23 28.5\n");  // no sign
+  night.cameraFile("ob1.fts");
+  night.list(kSettings + entry("gone.fts") + entry("ob1.fts"));
+  EXPECT_EQ(night.run().exitStatus, 1);
+  const std::string script =
+      "import csv\nfrom astropy.io import ascii\n"
+      "rows = list(csv.DictReader(open('tarnfits-run.csv', newline='')))\n"
+      "table = ascii.read('tarnfits-run.csv', format='csv')\n"
+      "print(len(rows), len(table), rows[-1]['reason'], table['reason'][-1], table['line'][1])\n";
+  const e2e::RunResult r = e2e::runProgram("/usr/bin/python3", night.path(""), "", {"-c", script});
+  const std::string cause = "object.lst:1: cannot read \"M42 2000.0 05 35 17.5 05 23 28.5\"";
+  EXPECT_EQ(r.out, "3 3 " + cause + " " + cause + " 5\n") << r.err;
+}
+
 TEST(DriverRunList, MissingRunListAndUpperCaseName) {
   const struct {
     const char* what;
