@@ -177,6 +177,10 @@ std::string usage(const char* programName, const char* programText) {
          "                 output is overwritten\n"
          "  tarnfits.log   the error log: one line added for every file skipped or\n"
          "                 read short\n"
+         "  " + std::string(programName) +
+         "-run.csv\n"
+         "                 the record of this program's last run: a CSV row per\n"
+         "                 entry line and one for the run, with how it ended\n"
          "The weather, seeing and observer that the run list does not set are asked\n"
          "on the terminal (the answers may also come from standard input).\n"
          "\n"
@@ -189,7 +193,8 @@ std::string usage(const char* programName, const char* programText) {
          "Exit status:\n"
          "  0  the run ended with \"---- FINISHED ----\"\n"
          "  1  the run stopped: run list or catalogue unusable, an output that\n"
-         "     cannot be written, end of input at a question\n"
+         "     cannot be written, end of input at a question; the cause follows\n"
+         "     on standard error\n"
          "  2  wrong command line; no file was read or written\n" +
          formatted("\nManual: man %s\n", programName);
 }
