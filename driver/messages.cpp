@@ -56,7 +56,8 @@ std::string stopCause(const char* programName, const std::string& cause) {
   return formatted("%s: %s\n", programName, cause.c_str());
 }
 std::string recordUnwritable(const std::string& fileName, int error) {
-  return formatted("# Warning! Cannot write the run record (%s)\n", fileCause(fileName, error).c_str());
+  return formatted("# Warning! Cannot write the run record (%s)\n",
+                   fileCause(fileName, error).c_str());
 }
 
 Outcome inputMissing(const std::string& fileName) {

@@ -564,10 +564,11 @@ TEST(EditorsE2e, RuvuzorFilesAreRefused) {
     night.writeList(entryLine("t5_0001.fts") + entryLine("s5_0001.fts"));
     const e2e::RunResult result = night.run(editor->exe);
     expectCleanEnd(result);
-    EXPECT_EQ(result.out, std::string(kBanner) +
-                              "t5_0001.fts --> t5_0001.fit  Not an Andor file (T5 RUVUZOR mode)... Skip.\n"
-                              "s5_0001.fts --> s5_0001.fit  Not an Andor file (S5 RUVUZOR mode)... Skip.\n" +
-                              kFinished);
+    EXPECT_EQ(result.out,
+              std::string(kBanner) +
+                  "t5_0001.fts --> t5_0001.fit  Not an Andor file (T5 RUVUZOR mode)... Skip.\n"
+                  "s5_0001.fts --> s5_0001.fit  Not an Andor file (S5 RUVUZOR mode)... Skip.\n" +
+                  kFinished);
     EXPECT_EQ(night.log(), logLine("t5_0001.fts", "not an Andor file") +
                                logLine("s5_0001.fts", "not an Andor file"));
     EXPECT_FALSE(e2e::fileExists(night.file("t5_0001.fit")));

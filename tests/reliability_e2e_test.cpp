@@ -159,7 +159,8 @@ std::map<std::string, std::uint64_t> checksums(const std::string& dir) {
   std::map<std::string, std::uint64_t> sums;
   for (const auto& item : fs::directory_iterator(dir)) {
     const std::string path = item.path().string();
-    if (isRegularFile(path) && !isRunRecord(path)) sums[item.path().filename().string()] = checksum(slurp(path));
+    if (isRegularFile(path) && !isRunRecord(path))
+      sums[item.path().filename().string()] = checksum(slurp(path));
   }
   return sums;
 }
@@ -409,7 +410,8 @@ void expectWriteFailureStops(const Program& p, const std::vector<Camera>& camera
 
   EXPECT_EQ(bad.exitStatus, 1);
   EXPECT_EQ(bad.err, std::string(p.name) + ": " + failing + ".fit: " + cause + "\n");
-  EXPECT_TRUE(endsWith(e2e::runRecord(dir, p.name), ",stopped," + failing + ".fit: " + cause + "\r\n"));
+  EXPECT_TRUE(
+      endsWith(e2e::runRecord(dir, p.name), ",stopped," + failing + ".fit: " + cause + "\r\n"));
   EXPECT_EQ(bad.out, throughSummaryOf(good.out, failing + ".fts") + "Cannot write. (" +
                          failing + ".fit)\n");
   EXPECT_EQ(temporariesIn(dir), std::vector<std::string>{});
@@ -550,13 +552,16 @@ TEST(FoldersInTheWay, AFolderTheUserMayNotWriteStopsWithTheCause) {
   for (const Program& p : kPrograms) {
     SCOPED_TRACE(p.name);
     e2e::ScopedTempDir dir;
-    writeNight(dir, {{"first.fts", smallKind(p)}}, kDirectives + std::string("first.fts M42 1 0.0 1 0.20 1 R\n"));
+    writeNight(dir, {{"first.fts", smallKind(p)}},
+               kDirectives + std::string("first.fts M42 1 0.0 1 0.20 1 R\n"));
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const e2e::RunResult r = e2e::runProgram(
-        "/usr/bin/setpriv", dir.path(), "", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", p.exe});
+        "/usr/bin/setpriv", dir.path(), "",
+        {"--reuid=nobody", "--regid=nogroup", "--clear-groups", p.exe});
     EXPECT_EQ(r.exitStatus, 1) << r.out;
-    EXPECT_EQ(r.err, std::string(p.name) + ": first.fit: Permission denied\n# Warning! Cannot write the run record (" +
-                         p.name + "-run.csv: Permission denied)\n");
+    EXPECT_EQ(r.err, std::string(p.name) + ": first.fit: Permission denied\n" +
+                         "# Warning! Cannot write the run record (" + p.name +
+                         "-run.csv: Permission denied)\n");
   }
 }
 
@@ -610,7 +615,8 @@ TEST(Killed, ARunKilledInATransferIsMadeWholeByTheNextRun) {
     std::map<std::string, long long> completeSizes;
     for (const auto& item : fs::directory_iterator(reference)) {
       const std::string name = item.path().filename().string();
-      if (inputs.count(name) == 0 && !isRunRecord(name)) completeSizes[name] = e2e::fileSize(item.path().string());
+      if (inputs.count(name) == 0 && !isRunRecord(name))
+        completeSizes[name] = e2e::fileSize(item.path().string());
     }
     ASSERT_EQ(completeSizes.size(), 4u) << good.out;
 

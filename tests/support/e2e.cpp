@@ -240,8 +240,10 @@ std::string runRecord(const std::string& dir, const std::string& program) {
   for (std::size_t at = header.size(), end; at < text.size(); at = end + 2) {
     end = text.find("\r\n", at);
     std::size_t cut = at;
-    for (int column = 0; column < 4 && cut != std::string::npos; ++column) cut = text.find(',', cut + 1);
-    if (end == std::string::npos || cut > end || text.compare(at, program.size() + 1, program + ","))
+    for (int column = 0; column < 4 && cut != std::string::npos; ++column)
+      cut = text.find(',', cut + 1);
+    if (end == std::string::npos || cut > end ||
+        text.compare(at, program.size() + 1, program + ",") != 0)
       throw std::runtime_error("a record row of another program, or cut: " + text.substr(at));
     rows += text.substr(cut + 1, end + 2 - cut - 1);
   }
