@@ -232,7 +232,8 @@ int endRun(const DriverProfile& profile, RunRecord& record, const std::string& t
            int status) {
   show(text);
   finishOutput();
-  if (status != 0) showError(msg::stopCause(profile.programName, record.cause()));
+  if (status != 0 && !record.cause().empty())
+    showError(msg::stopCause(profile.programName, record.cause()));
   if (!record.finish(status)) showError(msg::recordUnwritable(record.fileName(), errno));
   return status;
 }
