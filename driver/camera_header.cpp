@@ -212,6 +212,9 @@ Outcome readCameraHeader(const std::string& block, AndorRule rule, ObservationRe
   if (block.size() < kBlockLength) return msg::headerTooShort();
   HeaderParse parse = parseCameraHeader(block, rule, rec);
   if (!parse.recognised) return msg::imageSizeStrange();
+  // The editors edit Andor headers only: a T5 or S5 file has none to edit.
+  if (rule != AndorRule::Full && rec.cameraMode != CameraMode::Andor)
+    return msg::notAndorFile(rec.cameraMode);
   return msg::cameraRecognised(rec.cameraMode, parse.readTimeUnknown);
 }
 

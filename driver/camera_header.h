@@ -20,7 +20,8 @@ HeaderParse parseCameraHeader(const std::string& block, AndorRule rule,
 
 // Takes the first block of an input (`block`: what the file held of its
 // first 2880 bytes). A shorter block or an unknown image size refuses the
-// entry; otherwise the outcome carries the mode line (and the readout-time
+// entry, and so does a T5 or S5 file under an editor's rule (not Full);
+// otherwise the outcome carries the mode line (and the readout-time
 // warning).
 Outcome readCameraHeader(const std::string& block, AndorRule rule, ObservationRecord& rec);
 

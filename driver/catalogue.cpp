@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -64,11 +65,14 @@ CatalogueEntry catalogueEntryFrom(const CatalogueLine& line) {
 CatalogueLines readCatalogue(std::FILE* catalogue) {
   CatalogueLines lines;
   std::string text;
-  while (readWholeLine(catalogue, text)) {
+  for (int number = 1; readWholeLine(catalogue, text); ++number) {
     const CatalogueLine line = scanCatalogueLine(text);
     if (line.fields < kFieldsUpToSign) continue;  // blank line or remark
     if ((line.sign != '+' && line.sign != '-') || line.fields < kAllFields) {
       lines.brokenAfter = true;
+      lines.brokenLine = number;
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      lines.brokenText = text;
       break;
     }
     lines.entries.push_back(catalogueEntryFrom(line));
@@ -106,7 +110,7 @@ bool ObjectCatalogue::Identity::operator==(const Identity& other) const {
 Outcome ObjectCatalogue::lookUp(const std::string& objectName, CatalogueEntry& found) {
   struct stat st;
   UniqueFd fd = openInputLowerOrUpper(kCatalogueName, &st);
-  if (!fd) return msg::catalogueMissing();
+  if (!fd) return msg::catalogueMissing(whyNotOpened(kCatalogueName));
   const Identity file{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
   if (!settled_ || !(file == file_)) {
     // A file whose times are within the time stamps' resolution of this
@@ -115,7 +119,7 @@ Outcome ObjectCatalogue::lookUp(const std::string& objectName, CatalogueEntry& f
     ::clock_gettime(CLOCK_REALTIME, &now);
     settled_ = false;
     FilePtr catalogue(::fdopen(fd.get(), "r"));
-    if (!catalogue) return msg::catalogueMissing();
+    if (!catalogue) return msg::catalogueMissing(errno);
     fd.release();
     lines_ = readCatalogue(catalogue.get());
     file_ = file;
@@ -128,7 +132,7 @@ Outcome ObjectCatalogue::lookUp(const std::string& objectName, CatalogueEntry& f
     case LookupResult::Found:
       return Outcome::accepted();
     case LookupResult::Broken:
-      return msg::catalogueBroken();
+      return msg::catalogueBroken(lines_.brokenLine, lines_.brokenText);
     case LookupResult::Missing:
       break;
   }

@@ -35,6 +35,8 @@ enum class LookupResult { Found, Missing, Broken };
 struct CatalogueLines {
   std::vector<CatalogueEntry> entries;
   bool brokenAfter = false;
+  int brokenLine = 0;      // its line number, from 1
+  std::string brokenText;  // and its text, as read
 };
 
 // Reads an open catalogue from its current position up to its first broken

@@ -2,10 +2,12 @@
 // arguments and only answers --help (-h) and --version otherwise. A wrong
 // command line touches no file: the run list, the catalogue, the camera files
 // and the error log are left alone.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <string>
 
 #include "main_loop.h"
 #include "messages.h"
@@ -47,18 +49,22 @@ int entriesInFlight(const char* text) {
 
 // Runs the night. Whatever escapes it (memory that ran out where no check
 // expected it) ends the run with a message and status 1, never by abort:
-// unwinding closes the files and removes the temporaries.
+// unwinding closes the files and removes the temporaries. The run record
+// then says so.
 int runNight(const DriverProfile& profile, int entriesInFlight) {
   setUpProcess();
+  RunRecord record(profile.programName, TARNFITS_VERSION);
+  const char* why = "out of memory";
   try {
-    return runDriver(profile, stdin, entriesInFlight);
+    return runDriver(profile, stdin, entriesInFlight, record);
   } catch (const std::bad_alloc&) {
-    std::fflush(stdout);
-    showError(msg::runStopped(profile.programName, "out of memory"));
   } catch (const std::exception& e) {
-    std::fflush(stdout);
-    showError(msg::runStopped(profile.programName, e.what()));
+    why = e.what();
   }
+  std::fflush(stdout);
+  showError(msg::runStopped(profile.programName, why));
+  record.stop(-1, std::string("stopped: ") + why);
+  if (!record.finish(kStatusFatal)) showError(msg::recordUnwritable(record.fileName(), errno));
   return kStatusFatal;
 }
 

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,10 @@
 #include "pipeline.h"
 #include "report.h"
 #include "runlist.h"
+
+#ifndef TARNFITS_VERSION
+#define TARNFITS_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -101,6 +106,7 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   // for a name that already ends so, it would be the input itself.
   if (!hasOwnOutput(name)) return refused(msg::outputWouldOverwriteInput(name));
   entry.outputName = outputNameFor(name);
+  report.row.output = entry.outputName;
   report.say(msg::entryHeading(name, entry.outputName));
 
   CatalogueEntry target;
@@ -125,54 +131,134 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   return job;
 }
 
-int endRun(const std::string& text, int status) {
-  show(text);
-  finishOutput();
-  return status;
+// The run list as the main loop reads it: its pieces, the physical line
+// each starts on, and the last line converted.
+struct ListReading {
+  std::FILE* file;
+  int nextLine = 1;
+  std::string lastConverted;
+  int lastConvertedAt = 0;
+};
+
+bool nextPiece(ListReading& list, std::string& piece, int& line) {
+  bool lineEnded = false;
+  line = list.nextLine;
+  if (!readListPiece(list.file, piece, lineEnded)) return false;
+  if (lineEnded) ++list.nextLine;
+  return true;
 }
 
-}  // namespace
+// Whether a line that classifyLine ignores is an entry line equal to the
+// last one converted (not a short or blank line).
+bool repeatsLastConverted(const ListReading& list, const std::string& line) {
+  return line.size() > 1 && line == list.lastConverted;
+}
 
-int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight) {
-  show(profile.bannerLine1);
-  show(profile.bannerLine2);
-  FilePtr list = openLowerOrUpper(kRunListName, "rt");
-  if (!list) return endRun(msg::runListMissing(), 1);
+int addRowFor(RunRecord& record, int line, const std::string& text) {
+  ListEntry entry;
+  parseEntryLine(text, entry);
+  return record.addRow(line, chartolower(entry.fileName.c_str()));
+}
 
-  Pipeline pipeline(entriesInFlight, profile.inputSampleBytes);
+// After a stop: the run list's remaining entry lines, not reached.
+void addLinesNotReached(ListReading& list, RunRecord& record) {
+  std::string piece;
+  int line = 0;
+  while (nextPiece(list, piece, line))
+    if (classifyLine(piece, list.lastConverted) == LineKind::Entry ||
+        repeatsLastConverted(list, piece))
+      addRowFor(record, line, piece);
+}
+
+// Takes the run list's lines through the pipeline, each with its row of the
+// record. True when the run finished; false when it stopped, with what the
+// console still shows in `stopText`.
+bool runList(const DriverProfile& profile, std::FILE* answers, int entriesInFlight,
+             ListReading& list, RunRecord& record, std::string& stopText) {
+  Pipeline pipeline(entriesInFlight, profile.inputSampleBytes, &record);
   ObjectCatalogue catalogue;
   RunSettings settings;
-  std::string lastConverted, line;
-  while (readListPiece(list.get(), line)) {
-    switch (classifyLine(line, lastConverted)) {
-      case LineKind::Ignored:
+  std::string line;
+  int at = 0;
+  while (nextPiece(list, line, at)) {
+    switch (classifyLine(line, list.lastConverted)) {
+      case LineKind::Ignored: {
+        if (!repeatsLastConverted(list, line)) break;
+        Report report;
+        report.row = {addRowFor(record, at, line), {}, "ignored",
+                      "repeats line " + std::to_string(list.lastConvertedAt)};
+        if (!pipeline.queue(std::move(report))) return false;
         break;
+      }
       case LineKind::Directive: {
         Report report;
         report.say(applyDirective(line, settings));
-        if (!pipeline.queue(std::move(report))) return endRun({}, 1);
+        if (!pipeline.queue(std::move(report))) return false;
         break;
       }
       case LineKind::Entry: {
+        const int row = addRowFor(record, at, line);
         // The questions come before any entry is in flight.
-        if (nextQuestion(settings) && !pipeline.drain()) return endRun({}, 1);
-        if (!answerQuestions(settings, answers)) return endRun(msg::answersEnded(), 1);
+        if (nextQuestion(settings) && !pipeline.drain()) return false;
+        if (!answerQuestions(settings, answers)) {
+          record.stop(row, msg::answersEndedCause());
+          stopText = msg::answersEnded();
+          return false;
+        }
         std::unique_ptr<Job> job = prepareEntry(profile, line, settings, catalogue, pipeline);
+        job->report.row.index = row;
         bool going = true;
         if (job->input) {
           // From here the entry either converts or ends the run.
-          lastConverted = line;
+          list.lastConverted = line;
+          list.lastConvertedAt = at;
           going = pipeline.queue(std::move(job));
         } else {
           going = pipeline.queue(std::move(job->report));
         }
-        if (!going) return endRun({}, 1);
+        if (!going) return false;
         break;
       }
     }
   }
   Report closing;
   closing.say(msg::finished());
-  if (!pipeline.queue(std::move(closing)) || !pipeline.drain()) return endRun({}, 1);
-  return endRun({}, 0);
+  return pipeline.queue(std::move(closing)) && pipeline.drain();
+}
+
+// The end of every run: the console's last text, the stop's cause on
+// standard error, and the run record.
+int endRun(const DriverProfile& profile, RunRecord& record, const std::string& text,
+           int status) {
+  show(text);
+  finishOutput();
+  if (status != 0 && !record.cause().empty())
+    showError(msg::stopCause(profile.programName, record.cause()));
+  if (!record.finish(status)) showError(msg::recordUnwritable(record.fileName(), errno));
+  return status;
+}
+
+}  // namespace
+
+int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight,
+              RunRecord& record) {
+  show(profile.bannerLine1);
+  show(profile.bannerLine2);
+  record.begin();
+  FilePtr list = openLowerOrUpper(kRunListName, "rt");
+  if (!list) {
+    record.stop(-1, msg::fileCause(kRunListName, whyNotOpened(kRunListName)));
+    return endRun(profile, record, msg::runListMissing(), 1);
+  }
+  ListReading reading{list.get(), 1, {}, 0};
+  std::string stopText;
+  if (runList(profile, answers, entriesInFlight, reading, record, stopText))
+    return endRun(profile, record, {}, 0);
+  addLinesNotReached(reading, record);
+  return endRun(profile, record, stopText, 1);
+}
+
+int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight) {
+  RunRecord record(profile.programName, TARNFITS_VERSION);
+  return runDriver(profile, answers, entriesInFlight, record);
 }

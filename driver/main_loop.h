@@ -9,6 +9,7 @@
 #include "outcome.h"
 #include "output_stage.h"
 #include "records.h"
+#include "run_record.h"
 
 // What a program makes of one accepted entry, before any file is created:
 // the plan of its output (header bytes, sample rule, number of samples), or
@@ -31,7 +32,11 @@ struct DriverProfile {
 // Runs a whole night in the current folder: banner, run list, entries,
 // "---- FINISHED ----". Prompts read from `answers`. Up to `entriesInFlight`
 // entries move their samples at once; everything shows as if one did.
-// Returns the exit status.
+// Returns the exit status. Leaves the run record (run_record.h) at every
+// end; a fatal stop adds its cause on standard error.
+int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight,
+              RunRecord& record);
+// The same with a record of its own.
 int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight = 1);
 
 // The programs' main: without arguments, or with "-j N" / "--jobs N" alone

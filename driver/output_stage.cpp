@@ -76,13 +76,14 @@ Outcome createOutput(const std::string& outputName, PendingOutput& out,
   out.outputName_ = outputName;
   out.createError_ = 0;
   struct stat st;
-  if (::stat(outputName.c_str(), &st) == 0 &&
-      (S_ISDIR(st.st_mode) || ::access(outputName.c_str(), W_OK) != 0))
-    return msg::outputUnopenable(outputName);
+  if (::stat(outputName.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return msg::outputUnopenable(outputName, EISDIR);
+    if (::access(outputName.c_str(), W_OK) != 0) return msg::outputUnopenable(outputName, errno);
+  }
   leftovers.removeFor(outputName);
   if (!out.file_.create(outputName)) {
     out.createError_ = errno;
-    return msg::outputUnopenable(outputName);
+    return msg::outputUnopenable(outputName, out.createError_);
   }
   return Outcome::accepted();
 }
@@ -122,8 +123,9 @@ Transfer transferSamples(int inputFd, const OutputPlan& plan, SampleBuffer& buff
 Outcome commitOutput(PendingOutput& out, const Transfer& transfer,
                      const std::string& inputName) {
   if (!transfer.written || !out.file_.commit()) {
+    const int error = transfer.written ? errno : transfer.error;
     out.discard();
-    return msg::outputUnwritable(out.outputName_);
+    return msg::outputUnwritable(out.outputName_, error);
   }
   return transfer.inputShort ? msg::inputShort(inputName) : Outcome::accepted();
 }

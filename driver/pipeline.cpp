@@ -24,9 +24,10 @@ int defaultEntriesInFlight() {
   return std::min(2, std::max(1, CPU_COUNT(&cpus)));
 }
 
-Pipeline::Pipeline(int entriesInFlight, int inputSampleBytes)
+Pipeline::Pipeline(int entriesInFlight, int inputSampleBytes, RunRecord* record)
     : entriesInFlight_(std::clamp(entriesInFlight, 1, kMostEntriesInFlight)),
-      inputSampleBytes_(inputSampleBytes) {}
+      inputSampleBytes_(inputSampleBytes),
+      record_(record) {}
 
 bool Pipeline::queue(Report report) {
   if (ended_) return false;
@@ -130,6 +131,7 @@ bool Pipeline::commitFront() {
     };
   }
   report.deliver(makeRoom);
+  if (record_) record_->settle(report);
   if (report.endsRun()) {
     endRun();
   } else if (dropped) {

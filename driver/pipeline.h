@@ -18,6 +18,7 @@
 #include "leftovers.h"
 #include "output_stage.h"
 #include "report.h"
+#include "run_record.h"
 #include "worker_pool.h"
 
 // The number of entries in flight when the observer does not say: two, or
@@ -29,8 +30,9 @@ class Pipeline {
  public:
   // With one entry in flight every transfer runs on the calling thread when
   // it is queued, and every report is delivered at once. The sample buffers
-  // take input samples of `inputSampleBytes` (DriverProfile).
-  Pipeline(int entriesInFlight, int inputSampleBytes);
+  // take input samples of `inputSampleBytes` (DriverProfile). Every report
+  // delivered settles its row of `record`, when given.
+  Pipeline(int entriesInFlight, int inputSampleBytes, RunRecord* record = nullptr);
 
   // Queues what a line shows and logs when it moves no samples (a refusal,
   // a fatal failure, a directive's warning, the closing line). Returns false
@@ -71,6 +73,7 @@ class Pipeline {
 
   int entriesInFlight_;  // fewer when memory or threads run short
   int inputSampleBytes_;
+  RunRecord* record_;
   // The main thread's own buffer, for transfers alone: taken first, so that
   // the run can always go on one entry at a time.
   std::unique_ptr<SampleBuffer> ownBuffer_;

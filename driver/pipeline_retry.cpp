@@ -40,7 +40,7 @@ void Pipeline::writeAloneAgain(Job& job) {
 Outcome Pipeline::startAgain(Job& job) {
   const std::string outputName = job.output.outputName();
   job.output.discard();
-  if (!rewind(job.input.get())) return msg::outputUnwritable(outputName);
+  if (!rewind(job.input.get())) return msg::outputUnwritable(outputName, errno);
   return ::createOutput(outputName, job.output, leftovers_);
 }
 

@@ -11,8 +11,28 @@ bool Report::take(const Outcome& outcome, const std::string& fileName) {
   if (!outcome.text.empty() || !outcome.logReason.empty())
     items_.push_back({outcome.text, outcome.logReason.empty() ? std::string() : fileName,
                       outcome.logReason});
-  if (outcome.verdict == Verdict::Fatal) endsRun_ = true;
+  if (outcome.verdict == Verdict::Refused) refusal_ = outcome.logReason;
+  if (outcome.verdict == Verdict::Fatal) {
+    endsRun_ = true;
+    cause_ = outcome.cause;
+  }
   return outcome.isAccepted();
+}
+
+std::string Report::warnings() const {
+  const std::string start = "# Warning! ";
+  std::string found;
+  for (const Item& item : items_) {
+    for (std::size_t at = 0; at < item.text.size();) {
+      std::size_t end = item.text.find('\n', at);
+      if (end == std::string::npos) end = item.text.size();
+      if (item.text.compare(at, start.size(), start) == 0)
+        found += (found.empty() ? "" : "; ") +
+                 item.text.substr(at + start.size(), end - at - start.size());
+      at = end + 1;
+    }
+  }
+  return found;
 }
 
 void Report::deliver(const std::function<void()>& makeRoom) const {

@@ -24,6 +24,24 @@ class Report {
   bool take(const Outcome& outcome, const std::string& fileName);
   bool endsRun() const { return endsRun_; }
 
+  // The run record's row of this line: its index (-1: none), the output
+  // name derived for the entry, and an outcome known ahead (a repeated
+  // line's) with its reason.
+  struct RowNote {
+    int index = -1;
+    std::string output;
+    std::string outcome;
+    std::string reason;
+  };
+  RowNote row;
+  // The error-log reason of a refusal; empty when nothing refused the entry.
+  const std::string& refusal() const { return refusal_; }
+  // The cause of a fatal outcome (Outcome::cause).
+  const std::string& cause() const { return cause_; }
+  // The texts of the "# Warning! " lines shown, without that start,
+  // separated by "; ".
+  std::string warnings() const;
+
   // Prints the texts and appends the log lines, in the order they came. A
   // log line that cannot be appended is tried
   // again after makeRoom() (which may drop what later entries wrote
@@ -38,6 +56,8 @@ class Report {
   };
   std::vector<Item> items_;
   bool endsRun_ = false;
+  std::string refusal_;
+  std::string cause_;
 };
 
 // Prints a text on standard output at once.

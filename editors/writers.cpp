@@ -10,12 +10,12 @@ namespace {
 const char* const kEditorBanner1 = "Edit andor fits file with tarnfits4 \n";
 const char* const kEditorBanner2 = "  *.fts => *.fit \n";
 
-// Only Andor files get the edited header; T5 and S5 outputs hold samples
-// only. The cards are the camera's own 80-column cards and shorter fixed
-// texts: they always fit.
+// Only Andor files reach here (the camera header reader refuses T5 and S5
+// files under the editors' rules). The cards are the camera's own 80-column
+// cards and shorter fixed texts: they always fit.
 Outcome planEdited(const ObservationRecord& rec, const CardMap& map, const SampleRule& rule,
                    OutputPlan& plan) {
-  if (rec.cameraMode == CameraMode::Andor) assembleHeader(composeEditedHeader(rec, map), plan.header);
+  assembleHeader(composeEditedHeader(rec, map), plan.header);
   plan.rule = &rule;
   plan.pixelCount = rec.pixelCount;
   return Outcome::accepted();
@@ -86,8 +86,8 @@ const DriverProfile kTarnfits4Profile = {
     "samples: fixed BITPIX, BZERO and BSCALE cards in the camera's first 36\n"
     "header cards, and each sample reduced to 2 bytes. Every entry is checked\n"
     "as tarnfits checks it (catalogue, codes, camera set-up), but only the\n"
-    "camera's cards and samples reach the output; T5 and S5 files get their\n"
-    "samples converted and no header.\n",
+    "camera's cards and samples reach the output; T5 and S5 files have no\n"
+    "Andor header to edit and are skipped.\n",
     kEditorBanner1, kEditorBanner2, AndorRule::KeepTo36,
     composeTarnfits4Output,
     4,
@@ -99,8 +99,8 @@ const DriverProfile kTarnfits4sProfile = {
     "inserted after the camera's tenth header card, and the top bit of every\n"
     "sample inverted (unsigned values under BZERO 32768). Every entry is\n"
     "checked as tarnfits checks it (catalogue, codes, camera set-up), but only\n"
-    "the camera's cards and samples reach the output; T5 and S5 files get\n"
-    "their samples converted and no header.\n",
+    "the camera's cards and samples reach the output; T5 and S5 files have\n"
+    "no Andor header to edit and are skipped.\n",
     kEditorBanner1, kEditorBanner2, AndorRule::KeepTo30,
     composeTarnfits4sOutput,
     2,

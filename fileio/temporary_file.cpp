@@ -29,10 +29,14 @@ std::atomic<char*> temporaryNames[kMostTemporaries];
 // The serial number n of the next temporary of this process.
 unsigned long nextSerial = 1;
 
+// What the handler does first (setLastWordOnSignals).
+std::atomic<void (*)(int)> lastWord{nullptr};
+
 static_assert(std::atomic<char*>::is_always_lock_free, "the handler reads the table lock-free");
 
 extern "C" void removeTemporariesAndDie(int signal) {
   const int interrupted = errno;  // of the code the signal interrupted
+  if (void (*word)(int) = lastWord.load()) word(signal);
   for (std::atomic<char*>& entry : temporaryNames) {
     const char* name = entry.load();
     if (name != nullptr) ::unlink(name);
@@ -101,6 +105,8 @@ void removeTemporariesOnSignals() {
   }
 }
 
+void setLastWordOnSignals(void (*word)(int signal)) { lastWord.store(word); }
+
 CleanupSignalsBlocked::CleanupSignalsBlocked() {
   sigset_t set;
   cleanupSignalSet(set);
@@ -140,6 +146,10 @@ bool TemporaryFile::create(const std::string& path) {
   }
   path_ = path;
   return true;
+}
+
+const char* TemporaryFile::temporaryName() const {
+  return slot_ < 0 ? nullptr : temporaryNames[slot_].load();
 }
 
 bool TemporaryFile::commit() {

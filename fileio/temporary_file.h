@@ -37,6 +37,11 @@ bool parseTemporaryName(const std::string& name, std::string& file, pid_t& owner
 // script's background run). Call once, from the main thread, at start-up.
 void removeTemporariesOnSignals();
 
+// A last word for those signals: called by the handler, with the signal,
+// before the temporaries go (so it may still rename one of them). It must
+// be async-signal-safe. Null: none. Set from the main thread.
+void setLastWordOnSignals(void (*lastWord)(int signal));
+
 // Blocks those signals on the calling thread for its scope. A thread
 // started inside the scope inherits the mask, so the handler only ever runs
 // on the main thread.
@@ -69,6 +74,8 @@ class TemporaryFile {
   // The name the file takes when committed.
   const std::string& path() const { return path_; }
   bool exists() const { return slot_ >= 0; }
+  // The temporary's own name while it exists, else null. Async-signal-safe.
+  const char* temporaryName() const;
   // Closes the file; false, errno set, when close reports an error.
   bool close() { return file_.reset(); }
   // Renames the closed file over path(). False, errno set, when the rename

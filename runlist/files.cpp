@@ -46,6 +46,17 @@ UniqueFd openInputLowerOrUpper(const std::string& name, struct stat* status) {
   return fd;
 }
 
+int whyNotOpened(const std::string& name) {
+  for (const std::string& tried : {name, std::string(chartoupper(name.c_str()))}) {
+    struct stat st;
+    if (::stat(tried.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    UniqueFd fd(::open(tried.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd ? EIO : errno;
+  }
+  return ENOENT;
+}
+
 std::size_t readUpTo(int fd, unsigned char* data, std::size_t size) {
   std::size_t got = 0;
   while (got < size) {

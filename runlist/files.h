@@ -21,6 +21,10 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // when given.
 UniqueFd openInputLowerOrUpper(const std::string& name, struct stat* status = nullptr);
 
+// Why neither `name` nor its upper-case form opens for reading: the errno
+// of the first that exists (EISDIR for a folder), else ENOENT.
+int whyNotOpened(const std::string& name);
+
 // Reads up to `size` bytes from the descriptor's position; fewer only when
 // the file ends. A read error ends the file too, as it ends a stream.
 std::size_t readUpTo(int fd, unsigned char* data, std::size_t size);

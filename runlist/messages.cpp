@@ -1,7 +1,9 @@
 #include "messages.h"
 
 #include <cstdarg>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "night_files.h"
@@ -45,6 +47,18 @@ std::string prompt(Question question) {
   return "WHO ARE YOU? >> ";
 }
 std::string answersEnded() { return "\nCANNOT READ ANSWER (end of input)\n"; }
+std::string answersEndedCause() { return "standard input: end of input at a question"; }
+
+std::string fileCause(const std::string& fileName, int error) {
+  return fileName + ": " + (error != 0 ? std::strerror(error) : "unknown error");
+}
+std::string stopCause(const char* programName, const std::string& cause) {
+  return formatted("%s: %s\n", programName, cause.c_str());
+}
+std::string recordUnwritable(const std::string& fileName, int error) {
+  return formatted("# Warning! Cannot write the run record (%s)\n",
+                   fileCause(fileName, error).c_str());
+}
 
 Outcome inputMissing(const std::string& fileName) {
   return Outcome::refused(formatted("Cannot open. (%s)  Skipped\n", fileName.c_str()), "open");
@@ -61,8 +75,14 @@ Outcome outputWouldOverwriteInput(const std::string& fileName) {
 std::string entryHeading(const std::string& fileName, const std::string& outputName) {
   return formatted("%s --> %s  ", fileName.c_str(), outputName.c_str());
 }
-Outcome catalogueMissing() { return Outcome::fatal(formatted("Cannot open (%s)\n", kCatalogueName)); }
-Outcome catalogueBroken() { return Outcome::fatal(formatted("FILE READ ERROR (%s)\n", kCatalogueName)); }
+Outcome catalogueMissing(int error) {
+  return Outcome::fatal(formatted("Cannot open (%s)\n", kCatalogueName),
+                        fileCause(kCatalogueName, error));
+}
+Outcome catalogueBroken(int line, const std::string& text) {
+  return Outcome::fatal(formatted("FILE READ ERROR (%s)\n", kCatalogueName),
+                        formatted("%s:%d: cannot read \"%s\"", kCatalogueName, line, text.c_str()));
+}
 Outcome objectMissing(const std::string& objectName) {
   return Outcome::refused(formatted("CANNOT FIND '%s'.  Skipped\n", objectName.c_str()),
                           "OBJECT not find");
@@ -102,6 +122,11 @@ Outcome cameraRecognised(CameraMode mode, bool readTimeUnknown) {
   if (readTimeUnknown) text += "# Warning! Cannot read READTIME\n";
   return Outcome::accepted(text);
 }
+Outcome notAndorFile(CameraMode mode) {
+  return Outcome::refused(mode == CameraMode::S5 ? "Not an Andor file (S5 RUVUZOR mode)... Skip.\n"
+                                                 : "Not an Andor file (T5 RUVUZOR mode)... Skip.\n",
+                          "not an Andor file");
+}
 std::string summaryLine(const ListEntry& entry, const CatalogueEntry& cat,
                         const ObservationRecord& rec) {
   // fitsra and fitsdec write different result areas: both texts stay valid.
@@ -116,14 +141,17 @@ Outcome headerCardTooLong(const std::string& fileName) {
   return Outcome::refused(formatted("Header card too long. (%s)  Skipped\n", fileName.c_str()),
                           "header card too long");
 }
-Outcome outputUnopenable(const std::string& outputName) {
-  return Outcome::fatal(formatted("Cannot open. (%s)\n", outputName.c_str()));
+Outcome outputUnopenable(const std::string& outputName, int error) {
+  return Outcome::fatal(formatted("Cannot open. (%s)\n", outputName.c_str()),
+                        fileCause(outputName, error));
 }
-Outcome outputUnwritable(const std::string& outputName) {
-  return Outcome::fatal(formatted("Cannot write. (%s)\n", outputName.c_str()));
+Outcome outputUnwritable(const std::string& outputName, int error) {
+  return Outcome::fatal(formatted("Cannot write. (%s)\n", outputName.c_str()),
+                        fileCause(outputName, error));
 }
 Outcome memoryExhausted(const std::string& outputName) {
-  return Outcome::fatal(formatted("Out of memory. (%s)\n", outputName.c_str()));
+  return Outcome::fatal(formatted("Out of memory. (%s)\n", outputName.c_str()),
+                        fileCause(outputName, ENOMEM));
 }
 Outcome inputShort(const std::string& fileName) {
   return Outcome::accepted(formatted("# Warning! Input data is short (%s)\n", fileName.c_str()),
@@ -150,6 +178,10 @@ std::string usage(const char* programName, const char* programText) {
          "                 output is overwritten\n"
          "  tarnfits.log   the error log: one line added for every file skipped or\n"
          "                 read short\n"
+         "  " + std::string(programName) +
+         "-run.csv\n"
+         "                 the record of this program's last run: a CSV row per\n"
+         "                 entry line and one for the run, with how it ended\n"
          "The weather, seeing and observer that the run list does not set are asked\n"
          "on the terminal (the answers may also come from standard input).\n"
          "\n"
@@ -162,7 +194,8 @@ std::string usage(const char* programName, const char* programText) {
          "Exit status:\n"
          "  0  the run ended with \"---- FINISHED ----\"\n"
          "  1  the run stopped: run list or catalogue unusable, an output that\n"
-         "     cannot be written, end of input at a question\n"
+         "     cannot be written, end of input at a question; the cause follows\n"
+         "     on standard error\n"
          "  2  wrong command line; no file was read or written\n" +
          formatted("\nManual: man %s\n", programName);
 }

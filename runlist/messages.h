@@ -21,14 +21,24 @@ std::string directiveWithoutValue();
 enum class Question { Weather, Seeing, Observer };
 std::string prompt(Question question);
 std::string answersEnded();
+std::string answersEndedCause();
+
+// Why a run stopped: "<file>: <the OS's reason for `error`>".
+std::string fileCause(const std::string& fileName, int error);
+// The line after a stop's console message, on standard error.
+std::string stopCause(const char* programName, const std::string& cause);
+// The run record (run_record.h) could not be written.
+std::string recordUnwritable(const std::string& fileName, int error);
 
 // One entry, in the order of the checks.
 Outcome inputMissing(const std::string& fileName);
 Outcome entryLineInvalid(const std::string& fileName);
 Outcome outputWouldOverwriteInput(const std::string& fileName);
 std::string entryHeading(const std::string& fileName, const std::string& outputName);
-Outcome catalogueMissing();
-Outcome catalogueBroken();
+// `error`: the errno of the failed open.
+Outcome catalogueMissing(int error);
+// The catalogue's line `line` (from 1), `text`, cannot be read.
+Outcome catalogueBroken(int line, const std::string& text);
 Outcome objectMissing(const std::string& objectName);
 Outcome dataTypeInvalid(int code);
 Outcome diaphragmInvalid(int code);
@@ -37,11 +47,14 @@ Outcome headerTooShort();
 Outcome imageSizeStrange();
 // The camera's mode line, and the readout-time warning when it is unknown.
 Outcome cameraRecognised(CameraMode mode, bool readTimeUnknown);
+// tarnfits4 and tarnfits4s: a T5 or S5 file has no Andor header to edit.
+Outcome notAndorFile(CameraMode mode);
 std::string summaryLine(const ListEntry& entry, const CatalogueEntry& cat,
                         const ObservationRecord& rec);
 Outcome headerCardTooLong(const std::string& fileName);
-Outcome outputUnopenable(const std::string& outputName);
-Outcome outputUnwritable(const std::string& outputName);
+// `error`: the errno of the open, write, close or rename that failed.
+Outcome outputUnopenable(const std::string& outputName, int error);
+Outcome outputUnwritable(const std::string& outputName, int error);
 Outcome memoryExhausted(const std::string& outputName);  // fatal
 // The output is complete; its input ended early.
 Outcome inputShort(const std::string& fileName);

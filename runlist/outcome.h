@@ -17,17 +17,22 @@ struct Outcome {
   Verdict verdict = Verdict::Accepted;
   std::string text;       // console text, exact; may be empty when accepted
   std::string logReason;  // error-log reason for the entry's file; empty: no line
+  // Fatal: why, for standard error and the run record ("<file>: <the OS's
+  // reason>"); may be empty.
+  std::string cause;
 
   bool isAccepted() const { return verdict == Verdict::Accepted; }
 
   // Accepted, with a note to show (a mode line, a warning) and its log line.
   static Outcome accepted(std::string text = {}, std::string logReason = {}) {
-    return {Verdict::Accepted, std::move(text), std::move(logReason)};
+    return {Verdict::Accepted, std::move(text), std::move(logReason), {}};
   }
   static Outcome refused(std::string text, std::string logReason) {
-    return {Verdict::Refused, std::move(text), std::move(logReason)};
+    return {Verdict::Refused, std::move(text), std::move(logReason), {}};
   }
-  static Outcome fatal(std::string text) { return {Verdict::Fatal, std::move(text), {}}; }
+  static Outcome fatal(std::string text, std::string cause = {}) {
+    return {Verdict::Fatal, std::move(text), {}, std::move(cause)};
+  }
 };
 
 #endif  // RUNLIST_OUTCOME_H

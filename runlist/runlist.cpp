@@ -31,7 +31,13 @@ LineWords firstWords(const std::string& line) {
 }  // namespace
 
 bool readListPiece(std::FILE* list, std::string& piece) {
+  bool lineEnded = false;
+  return readListPiece(list, piece, lineEnded);
+}
+
+bool readListPiece(std::FILE* list, std::string& piece, bool& lineEnded) {
   piece.clear();
+  lineEnded = false;
   bool cut = false;
   int c = 0;
   std::size_t length = 0;
@@ -39,7 +45,10 @@ bool readListPiece(std::FILE* list, std::string& piece) {
     ++length;
     if (c == '\0') cut = true;
     if (!cut) piece.push_back(static_cast<char>(c));
-    if (c == '\n') break;
+    if (c == '\n') {
+      lineEnded = true;
+      break;
+    }
   }
   return length > 0;
 }

@@ -15,6 +15,8 @@
 // first 99 characters of a longer line (its rest is the next piece). The
 // piece ends at a NUL byte, as a C string would. False at the end of the file.
 bool readListPiece(std::FILE* list, std::string& piece);
+// The same; `lineEnded` tells whether the piece ended its physical line.
+bool readListPiece(std::FILE* list, std::string& piece, bool& lineEnded);
 
 enum class LineKind { Ignored, Directive, Entry };
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -148,9 +149,12 @@ class Night {
     e2e::RunResult r = e2e::runProgram(exe, dir_.path(), answers, {}, 60);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.err, "");
+    // A stop adds its cause on one line (the tests of stops check it).
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), r.exitStatus == 1 ? 1 : 0) << r.err;
     return r;
   }
+  // The run record, from the exit status column on (e2e::runRecord).
+  std::string record() const { return e2e::runRecord(dir_.path(), "tarnfits"); }
 
   bool exists(const std::string& name) const { return e2e::fileExists(path(name)); }
   std::string read(const std::string& name) const { return e2e::readFile(path(name)); }
@@ -173,7 +177,8 @@ class Night {
   std::set<std::string> files() const {
     std::set<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
-      names.insert(e.path().filename().string());
+      if (e.path().filename().string().rfind("tarnfits-run.csv", 0) != 0)  // the record
+        names.insert(e.path().filename().string());
     return names;
   }
 
@@ -199,6 +204,24 @@ TEST(DriverRunList, NoEntryLinesGivesBannerAndFinishedWithoutAsking) {
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(night.log(), "");
   EXPECT_EQ(night.files(), (std::set<std::string>{"object.lst", "tarnlist.dat"}));
+}
+
+// Python's csv module and astropy read the run record, a quoted cause with
+// quotes inside included.
+TEST(DriverRunList, PythonAndAstropyReadTheRunRecord) {
+  Night night;
+  night.write("object.lst", "M42 2000.0 05 35 17.5 05 23 28.5\n");  // no sign
+  night.cameraFile("ob1.fts");
+  night.list(kSettings + entry("gone.fts") + entry("ob1.fts"));
+  EXPECT_EQ(night.run().exitStatus, 1);
+  const std::string script =
+      "import csv\nfrom astropy.io import ascii\n"
+      "rows = list(csv.DictReader(open('tarnfits-run.csv', newline='')))\n"
+      "table = ascii.read('tarnfits-run.csv', format='csv')\n"
+      "print(len(rows), len(table), rows[-1]['reason'], table['reason'][-1], table['line'][1])\n";
+  const e2e::RunResult r = e2e::runProgram("/usr/bin/python3", night.path(""), "", {"-c", script});
+  const std::string cause = "object.lst:1: cannot read \"M42 2000.0 05 35 17.5 05 23 28.5\"";
+  EXPECT_EQ(r.out, "3 3 " + cause + " " + cause + " 5\n") << r.err;
 }
 
 TEST(DriverRunList, MissingRunListAndUpperCaseName) {
@@ -227,6 +250,8 @@ TEST(DriverRunList, MissingRunListAndUpperCaseName) {
       EXPECT_EQ(r.exitStatus, 0) << c.what;
     } else {
       EXPECT_EQ(r.out, kBanner + "CANNOT OPEN LIST-FILE (tarnlist.dat)\n") << c.what;
+      EXPECT_EQ(r.err, std::string("tarnfits: tarnlist.dat: ") +
+                           (c.folder ? "Is a directory\n" : "No such file or directory\n"));
       EXPECT_EQ(r.exitStatus, 1) << c.what;
       EXPECT_FALSE(night.exists("ob1.fit")) << c.what;
     }
@@ -433,6 +458,7 @@ TEST(DriverPrompts, EndOfInputAtAnyPromptEndsTheRun) {
     night.list(c.directives + entry("ob1.fts") + entry("gone.fts"));
     e2e::RunResult r = night.run(c.answers);
     EXPECT_EQ(r.out, kBanner + c.prompts + kEndOfAnswers) << c.directives << c.answers;
+    EXPECT_EQ(r.err, "tarnfits: standard input: end of input at a question\n");
     EXPECT_EQ(r.exitStatus, 1) << c.answers;
     EXPECT_FALSE(night.exists("ob1.fit")) << c.answers;
     EXPECT_EQ(night.log(), "") << c.answers;
@@ -589,7 +615,7 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
   swapped.naxis2 = 1000;
   night.headerOnly("sw1.fts", swapped);
   std::set<std::string> files = {"sw1.fts", "object.lst", "tarnlist.dat", kLogName};
-  std::string list = kSettings, expected = kBanner, log;
+  std::string list = kSettings, expected = kBanner, log, record;
   for (const auto& c : cases) {
     const std::string line = c.line;
     const std::string file = e2e::wordAt(line, 1);
@@ -603,12 +629,15 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
     if (opens) expected += lower + " --> " + outputOf(lower) + "  ";
     expected += c.console;
     log += logLine(lower, c.reason);
+    record += "0," + std::to_string(4 + (&c - cases)) + "," + lower + "," +
+              (opens ? outputOf(lower) : "") + ",refused," + c.reason + "\r\n";
   }
   night.list(list);
   e2e::RunResult r = night.run();
   EXPECT_EQ(r.out, expected + kFinished);
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(night.log(), log);
+  EXPECT_EQ(night.record(), record + "0,,,,finished,\r\n");
   EXPECT_EQ(night.files(), files);  // no output was created
 }
 
@@ -1046,6 +1075,15 @@ TEST(DriverCatalogue, FatalCatalogueFaultsEndTheRun) {
     } else {
       EXPECT_EQ(r.out, start + "ob1.fts --> ob1.fit  " + c.message) << c.what;
       EXPECT_EQ(r.exitStatus, 1) << c.what;
+      const std::string text = c.text.substr(0, c.text.find('\n'));  // the broken line
+      if (c.message == readError) {
+        EXPECT_EQ(r.err, "tarnfits: object.lst:1: cannot read \"" + text + "\"\n") << c.what;
+        const std::string stop =
+            "5,ob1.fts,ob1.fit,stopped,\"object.lst:1: cannot read \"\"" + text + "\"\"\"\r\n";
+        EXPECT_EQ(night.record(), "1,4,gone.fts,,refused,open\r\n1," + stop +
+                                      "1,6,ob2.fts,,not reached,\r\n1," + stop)
+            << c.what;
+      }
       EXPECT_EQ(night.log(), logLine("gone.fts", "open")) << c.what;
       EXPECT_FALSE(night.exists("ob1.fit")) << c.what;
     }

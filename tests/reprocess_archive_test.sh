@@ -100,7 +100,7 @@ if [ "$recipe" = slurm ]; then # two arrays, each throttled, whose tasks ran nig
       fail "reprocess-${job}_$task.out does not start with its night $night"
   done
 fi
-[ "$(tail -n 1 night2/tarnfits.console)" = 'CANNOT READ ANSWER (end of input)' ] ||
-  fail "night2's console does not end at the first question"
+[ "$(tail -n 2 night2/tarnfits.console)" = $'CANNOT READ ANSWER (end of input)\ntarnfits: standard input: end of input at a question' ] ||
+  fail "night2's console does not end at the first question, with the cause"
 [ -z "$(find night2 -name '*.fit' -o -name 'tarnlook*')" ] || fail "night2 has outputs or a page"
 [ "$failures" -eq 0 ] && echo "reprocess_archive_test: every night as documented"

@@ -525,6 +525,7 @@ TEST(SampleStream, ProgramsOnWholeAndCutFilesMatchTheReference) {
       inputs.emplace_back(name, p.andor);
     }
     for (nightgen::Kind kind : {nightgen::Kind::T5, nightgen::Kind::S5}) {
+      if (p.rule != Rule::Copy) break;  // the editors refuse T5 and S5 files
       nightgen::CameraSpec camera;
       camera.kind = kind;
       const std::string name = std::string(nightgen::kindName(kind)) + ".fts";

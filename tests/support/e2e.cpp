@@ -231,6 +231,25 @@ std::string columns(const std::string& cardText, int first, int last) {
   return cardText.substr(start, static_cast<std::size_t>(last - first + 1));
 }
 
+std::string runRecord(const std::string& dir, const std::string& program) {
+  const std::string text = readFile(dir + "/" + program + "-run.csv");
+  const std::string header =
+      "program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,reason\r\n";
+  if (text.compare(0, header.size(), header) != 0) throw std::runtime_error("no record header");
+  std::string rows;
+  for (std::size_t at = header.size(), end; at < text.size(); at = end + 2) {
+    end = text.find("\r\n", at);
+    std::size_t cut = at;
+    for (int column = 0; column < 4 && cut != std::string::npos; ++column)
+      cut = text.find(',', cut + 1);
+    if (end == std::string::npos || cut > end ||
+        text.compare(at, program.size() + 1, program + ",") != 0)
+      throw std::runtime_error("a record row of another program, or cut: " + text.substr(at));
+    rows += text.substr(cut + 1, end + 2 - cut - 1);
+  }
+  return rows;
+}
+
 std::string todayLocalDate() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};

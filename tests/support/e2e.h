@@ -65,6 +65,12 @@ std::string wordAt(const std::string& text, int k);
 // Columns first..last (from 1, inclusive) of a card.
 std::string columns(const std::string& cardText, int first, int last);
 
+// The run record "<program>-run.csv" in `dir`, after its header line, each
+// row without the run's start columns (program, version, start, end): from
+// exit_status on, CRLF line ends kept. Throws when the header or a row's
+// program is not the expected one.
+std::string runRecord(const std::string& dir, const std::string& program);
+
 // Today's local date as "YYYY-MM-DD".
 std::string todayLocalDate();
 

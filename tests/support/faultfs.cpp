@@ -87,7 +87,10 @@ std::string pathOf(int fd) {
   return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
-bool isTemporary(const std::string& path) { return path.find(".Partial-") != std::string::npos; }
+// An output's temporary; not the run record's, which is there all the run.
+bool isTemporary(const std::string& path) {
+  return path.find(".Partial-") != std::string::npos && path.find("-run.csv.") == std::string::npos;
+}
 
 bool onWorker() { return ::syscall(SYS_gettid) != ::getpid(); }
 
