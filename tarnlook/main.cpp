@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "escape.h"
 #include "folder.h"
 #include "frame.h"
 #include "layout.h"
@@ -122,6 +123,13 @@ std::string framesOfFolder(std::vector<std::string>& frames) {
   return "";
 }
 
+// Every output that the run list names.
+std::set<std::string> allOutputs(const std::vector<tarnlook::ListLine>& lines) {
+  std::set<std::string> outputs;
+  for (const tarnlook::ListLine& line : lines) outputs.insert(line.output);
+  return outputs;
+}
+
 int runFailed(const std::string& message) {
   std::fprintf(stderr, "tarnlook: %s\n", message.c_str());
   return kStatusWriteFailed;
@@ -196,11 +204,24 @@ int run(const std::vector<std::string>& given) {
     const std::string failure = framesOfFolder(names);
     if (!failure.empty()) return runFailed(failure);
   }
+  // The account belongs to the folder's night: not to frames picked by name.
+  const auto lines = given.empty() ? tarnlook::readRunListLines() : std::nullopt;
+  // The line that made each output, for what the editors' outputs lack.
+  std::map<std::string, tarnlook::ListLine> makers;
+  if (lines) makers = tarnlook::makersOf(tarnlook::readAccount(*lines, allOutputs(*lines), {}), *lines);
+  const auto fill = [&makers](const std::string& name, tarnlook::FrameHeader& header) {
+    const auto maker = makers.find(name);
+    return maker == makers.end() ? tarnlook::Filled{} : tarnlook::fillFromRunList(header, maker->second);
+  };
   tarnlook::FrameReader reader;
   // The night's order, from the headers alone: the sheets are drawn, and
   // the console lines printed, while the pixels stream past in it.
   std::vector<std::optional<double>> times;
-  for (const std::string& name : names) times.push_back(reader.time(name));
+  for (const std::string& name : names) {
+    auto header = reader.header(name);
+    if (header) fill(name, *header);
+    times.push_back(header ? tarnlook::exposureTime(*header) : std::nullopt);
+  }
   // The temporaries of killed runs beside the pictures go as they are
   // written again; this run's own go if a signal ends it.
   removeTemporariesOnSignals();
@@ -214,16 +235,18 @@ int run(const std::vector<std::string>& given) {
     if (const auto passed = reader.read(names[i], frame)) {
       const std::string note = tarnlook::noteOf(*passed);
       std::printf("%s\n", note.c_str());
-      report.passedOver.push_back(note);
+      report.passedOver.push_back(tarnlook::visible(tarnlook::hduName(passed->name, passed->extension)) +
+                                  ": " + passed->reason);
       passedOver[passed->name] = passed->reason;
       continue;
     }
+    const tarnlook::Filled filled = fill(frame.name, frame.header);
     std::printf("%s\n", tarnlook::consoleLine(tarnlook::hduName(frame.name, frame.extension),
                                               frame.header, frame.limits).c_str());
     drawn.insert(frame.name);
     report.frames.push_back({frame.name, frame.extension, frame.header,
                              tarnlook::exposureTime(frame.header), frame.limits, frame.size,
-                             tarnlook::thumbnailPng(frame)});
+                             tarnlook::thumbnailPng(frame), filled});
     if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
   }
   if (report.frames.empty()) {
@@ -232,8 +255,7 @@ int run(const std::vector<std::string>& given) {
     return 0;
   }
   if (!sheets.finish()) return kStatusWriteFailed;
-  // The account belongs to the folder's night: not to frames picked by name.
-  if (given.empty()) report.account = tarnlook::readAccount(drawn, passedOver);
+  if (lines) report.account = tarnlook::readAccount(*lines, drawn, passedOver);
   const bool account = report.account.has_value();
   if (const auto failure = tarnlook::writeReport(std::move(report), leftovers)) {
     std::printf("Cannot write. (%s)\n", failure->file.c_str());
