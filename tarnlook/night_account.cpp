@@ -102,6 +102,7 @@ std::string plainReason(const std::string& logWords) {
       {"Diaphragm type is not valid", "diaphragm code not valid"},
       {"CLUMP type is not valid", "clump code not valid"},
       {"entry line is not valid", "run-list line not readable"},
+      {"output name equals input name", "the output would overwrite the input"},
       {"FITS NAXIS values are strange...", "image size matches no camera"},
       {"not an Andor file", "not an Andor file (T5 or S5 camera)"},
       {kShortInput, "camera file shorter than its image"},
