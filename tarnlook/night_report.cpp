@@ -243,8 +243,8 @@ std::string problems(const NightReport& report) {
       account != nullptr ? "<p>" + accountSummary(*account) + "</p>\n" : std::string();
   if (items.empty()) {
     return "<p class=\"ok\">All well: " +
-           (account != nullptr ? "every run-list line converted, " : std::string()) +
-           "every frame drawn.</p>\n" + summary;
+           (account != nullptr ? accountSummary(*account) + "; every" : std::string("Every")) +
+           " frame drawn.</p>\n";
   }
   return "<div class=\"problems\">\n<h2>To look at</h2>\n" + summary + "<ul>\n" + items +
          "</ul>\n</div>\n";
