@@ -76,14 +76,17 @@ void setKeys(const std::string& path, std::vector<std::pair<const char*, std::st
 
 using Fields = std::vector<std::string>;
 
-// Headless Chromium, the page in a frame `width` wide: "overflow,width,thumbnails in view,script b i".
+// Headless Chromium, the page in a frame `width` wide: "overflow,width,thumbnails in view,script b i,rows'
+// AIRMASS in view".
 std::string fitInChromium(const std::string& dir, const int width) {
   std::string page = e2e::readFile(dir + "/tarnlook.html"), frame = "<iframe width=" +
       std::to_string(width) + " height=900 srcdoc=\"";
   page.replace(page.find("'none'"), 6, "'unsafe-inline'").insert(page.rfind("</body>"), "<script>"
       "onload=()=>{const e=document.documentElement,q=s=>document.querySelectorAll(s);parent.document."
       "body.dataset.fit=[e.scrollWidth-e.clientWidth,innerWidth,[...q('figure img')].filter(i=>i."
-      "naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length]}</script>");
+      "naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length,[...q("
+      "'td:nth-child('+([...q('th')].findIndex(h=>h.textContent=='AIRMASS')+1)+')')].every(c=>c."
+      "getBoundingClientRect().right<=e.clientWidth)]}</script>");
   for (const char c : page) frame += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
   e2e::ScopedTempDir probe;  // under timeout, which ends Chromium's helpers too
   e2e::writeFile(probe.file("p.html"), frame + "\"></iframe>");
@@ -240,7 +243,7 @@ TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
   EXPECT_TRUE(page.find("\"t\">&amp;lt;<") != page.npos && page.find("e=\"a&amp;b&quot;&#39;.fit\"") != page.npos);
   if (!e2e::fileExists("/usr/bin/chromium") && std::getenv("TARNFITS_NO_SKIP")) FAIL() << "no chromium";
   if (!e2e::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no /usr/bin/chromium for the page";
-  for (const int w : {420, 1400}) EXPECT_EQ(fitInChromium(dir.path(), w), "0," + std::to_string(w) + ",2,1");
+  for (const int w : {420, 1400}) EXPECT_EQ(fitInChromium(dir.path(), w), "0," + std::to_string(w) + ",2,1,true");
 }
 
 TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
