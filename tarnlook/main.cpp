@@ -71,7 +71,9 @@ const char* const kUsage =
     "Then it removes the sheets of earlier runs that it did not write again\n"
     "(tarnlook.png when it wrote numbered sheets, or the reverse, and numbers\n"
     "beyond its own), so that the sheets in the folder come from one run; it\n"
-    "removes no other file. A run without a frame writes and removes nothing.\n"
+    "removes no other file. A run without a frame writes and removes nothing,\n"
+    "but for the page and tables when the folder's run list or a run record\n"
+    "has an account to give.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
     "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
     "and a backslash as \\\\, on the console, the page and in the tables.\n"
@@ -189,10 +191,10 @@ class SheetWriter {
   std::vector<std::string> written_;
 };
 
-// The last console line: "Picture: tarnlook.png (12 frames); page:
-// tarnlook.html; table: tarnlook.csv", the account's table after the other.
-std::string writtenLine(const SheetWriter& sheets, bool account) {
-  return sheets.pictures() + "; page: " + tarnlook::kPageName +
+// The report's files on the last console line: "page: tarnlook.html;
+// table: tarnlook.csv", the account's table after the other.
+std::string reportLine(bool account) {
+  return std::string("page: ") + tarnlook::kPageName +
          (account ? std::string("; tables: ") + tarnlook::kTableName + ", " +
                         tarnlook::kAccountTableName
                   : std::string("; table: ") + tarnlook::kTableName);
@@ -204,11 +206,13 @@ int run(const std::vector<std::string>& given) {
     const std::string failure = framesOfFolder(names);
     if (!failure.empty()) return runFailed(failure);
   }
-  // The account belongs to the folder's night: not to frames picked by name.
   const auto lines = given.empty() ? tarnlook::readRunListLines() : std::nullopt;
   // The line that made each output, for what the editors' outputs lack.
   std::map<std::string, tarnlook::ListLine> makers;
-  if (lines) makers = tarnlook::makersOf(tarnlook::readAccount(*lines, allOutputs(*lines), {}), *lines);
+  if (lines) {
+    const auto account = tarnlook::readAccount(lines, allOutputs(*lines), {});
+    if (account) makers = tarnlook::makersOf(*account, *lines);
+  }
   const auto fill = [&makers](const std::string& name, tarnlook::FrameHeader& header) {
     const auto maker = makers.find(name);
     return maker == makers.end() ? tarnlook::Filled{} : tarnlook::fillFromRunList(header, maker->second);
@@ -249,21 +253,29 @@ int run(const std::vector<std::string>& given) {
                              tarnlook::thumbnailPng(frame), filled});
     if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
   }
-  if (report.frames.empty()) {
+  // The account belongs to the folder's night: not to frames picked by name.
+  if (given.empty()) report.account = tarnlook::readAccount(lines, drawn, passedOver);
+  const bool account = report.account.has_value();
+  // Without a frame, the page still tells the night's account: a run may
+  // have stopped before its first output.
+  const bool drewNothing = report.frames.empty();
+  if (drewNothing && !account) {
     std::puts(given.empty() ? "No frame (*.fit) in this folder; nothing written."
                             : "No frame to draw; nothing written.");
     return 0;
   }
-  if (!sheets.finish()) return kStatusWriteFailed;
-  if (lines) report.account = tarnlook::readAccount(*lines, drawn, passedOver);
-  const bool account = report.account.has_value();
+  if (!drewNothing && !sheets.finish()) return kStatusWriteFailed;
   if (const auto failure = tarnlook::writeReport(std::move(report), leftovers)) {
     std::printf("Cannot write. (%s)\n", failure->file.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());
     return kStatusWriteFailed;
   }
-  std::printf("%s\n", writtenLine(sheets, account).c_str());
+  if (drewNothing) {
+    std::printf("No frame (*.fit) in this folder; %s\n", reportLine(account).c_str());
+    return 0;
+  }
+  std::printf("%s; %s\n", sheets.pictures().c_str(), reportLine(account).c_str());
   // Only now, with this run's sheets in place, do the older ones go.
   const std::string failure = tarnlook::removeStaleSheets(sheets.count());
   return failure.empty() ? 0 : runFailed(failure);

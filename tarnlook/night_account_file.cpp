@@ -70,15 +70,18 @@ std::optional<std::vector<ListLine>> readRunListLines() {
   return lines;
 }
 
-NightAccount readAccount(const std::vector<ListLine>& lines, const std::set<std::string>& drawn,
-                         const std::map<std::string, std::string>& passedOver) {
+std::optional<NightAccount> readAccount(const std::optional<std::vector<ListLine>>& lines,
+                                        const std::set<std::string>& drawn,
+                                        const std::map<std::string, std::string>& passedOver) {
   const auto records = readRecords();
-  NightAccount account = records.empty() ? accountFromLog(lines, readLog(), drawn, passedOver)
-                                         : accountFromRecords(records, drawn, passedOver);
+  if (!lines && records.empty()) return std::nullopt;
+  NightAccount account = !records.empty() ? accountFromRecords(records, drawn, passedOver)
+                                          : accountFromLog(*lines, readLog(), drawn, passedOver);
+  if (!lines) return account;
   std::vector<std::string> names;
   listFolder(".", names);  // a folder that cannot be listed has failed already
   std::sort(names.begin(), names.end());
-  account.unlisted = unlistedCameraFiles(names, lines);
+  account.unlisted = unlistedCameraFiles(names, *lines);
   return account;
 }
 

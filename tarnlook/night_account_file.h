@@ -24,8 +24,11 @@ std::optional<std::vector<ListLine>> readRunListLines();
 // the run records tarnfits-run.csv, tarnfits4-run.csv and tarnfits4s-run.csv
 // that can be read (accountFromRecords), else from the error log
 // tarnfits.log (accountFromLog); with the camera files that no line names.
-NightAccount readAccount(const std::vector<ListLine>& lines, const std::set<std::string>& drawn,
-                         const std::map<std::string, std::string>& passedOver);
+// Without a run list, from the records alone (a run may have stopped for
+// want of it); nothing when there is neither.
+std::optional<NightAccount> readAccount(const std::optional<std::vector<ListLine>>& lines,
+                                        const std::set<std::string>& drawn,
+                                        const std::map<std::string, std::string>& passedOver);
 
 }  // namespace tarnlook
 

@@ -132,6 +132,7 @@ std::string frameCounts(const NightReport& report) {
   std::stable_sort(counts.begin(), counts.end(),
                    [](const auto& a, const auto& b) { return a.second > b.second; });
   const std::size_t n = report.frames.size();
+  if (n == 0) return "No frame drawn";
   std::string text = std::to_string(n) + (n == 1 ? " frame" : " frames");
   std::string by;
   for (const auto& [type, count] : counts)
@@ -337,7 +338,7 @@ std::string csvLine(const std::vector<const std::string*>& texts) {
 }  // namespace
 
 std::string reportPage(const NightReport& report) {
-  if (report.frames.empty()) return "";
+  if (report.frames.empty() && !report.account) return "";
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; "
@@ -353,7 +354,7 @@ std::string reportPage(const NightReport& report) {
   page.reserve(size);
   for (std::size_t i = 0; i < report.frames.size(); ++i)
     page += figure(report.frames[i], i, warningOf(report, report.frames[i]));
-  page += "</div>\n" + frameTable(report) + "<p class=\"folder\">Folder " +
+  page += "</div>\n" + (report.frames.empty() ? "" : frameTable(report)) + "<p class=\"folder\">Folder " +
           html(report.folder) + "</p>\n</body>\n</html>\n";
   return page;
 }

@@ -360,13 +360,20 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   EXPECT_EQ(full.err, "tarnlook: cannot write to standard output\n");
 }
 
-TEST(TarnlookE2e, NoFrameWritesNothing) {
+TEST(TarnlookE2e, NoFrameWritesNothingButTheAccount) {
   e2e::ScopedTempDir dir;
   writeFits(dir.file("frame.fits"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.out, "No frame (*.fit) in this folder; nothing written.\n");
   EXPECT_EQ(filesIn(dir.path()), std::set<std::string>{"frame.fits"});
+  // A run that stopped before its first output: the page tells why.
+  e2e::writeFile(dir.file("tarnfits4-run.csv"), "program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,"
+      "reason\r\ntarnfits4,1.0.0,2024-02-01T08:12:40Z,2024-02-01T08:12:41Z,1,,,,stopped,\"object.lst:3: cannot read \"\"M42\"\"\"\r\n");
+  const e2e::RunResult stopped = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  EXPECT_EQ(stopped.out, "No frame (*.fit) in this folder; page: tarnlook.html; tables: tarnlook.csv, tarnlook-runlist.csv\n");
+  EXPECT_NE(e2e::readFile(dir.file("tarnlook.html")).find("<strong>tarnfits4 stopped</strong>: object.lst:3: cannot read "
+      "&quot;M42&quot;</li>"), std::string::npos);
 }
 
 TEST(TarnlookE2e, PictureThatCannotBeWrittenLeavesNothingBehind) {
