@@ -226,7 +226,9 @@ std::string problems(const NightReport& report) {
   const NightAccount* account = report.account ? &*report.account : nullptr;
   if (account != nullptr) {
     for (const AccountLine& line : account->lines) {
-      if (line.outcome != kConverted && line.outcome != kNotReached) items += lineItem(line);
+      // The stop has an item of its own, and says how many were not reached.
+      if (line.outcome != kConverted && line.outcome != kNotReached && line.outcome != kStopped)
+        items += lineItem(line);
     }
     if (!account->runs.empty()) items += stopItem(account->runs.front());
     const std::size_t n = account->unlisted.size();

@@ -280,7 +280,8 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   EXPECT_NE(page.find("<li>5 frames: 2 OBJECT, 1 DARK, 1 FLAT, 1 without DATA-TYP</li>\n<li>OBJECT exposure: 90.5 s in all</li>\n"
       "<li>Seeing: 1.5, 2.0</li>\n<li>1 frame without a time, shown last</li>\n</ul>\n"), page.npos);
   for (const char* airmass : {"3.fit</a></td><td></td><td class=\"t\">23:50:00</td><td class=\"n bad\"", "2.fit</a>"
-      "</td><td></td><td class=\"t\"></td><td class=\"n\"></td>", "0.fit</a></td><td></td><td class=\"t\"></td><td class=\"n\"></td>"})
+      "</td><td></td><td class=\"t\"></td><td class=\"n\"></td>", "0.fit</a></td><td></td><td class=\"t\"></td><td class=\"n\"></td>",
+      "UT 23:50:00<br><span class=\"bad\">airmass .8 impossible</span></figcaption>"})
     EXPECT_NE(page.find(airmass), page.npos) << airmass;  // OBJECT frames only; 0 a placeholder
   EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "line,input,output,outcome,reason,log_reason\r\n2,0.fts,0.fit,"
       "converted,,\r\n3,1.fts,1.fit,converted,,\r\n4,6.fts,6.fit,no output,output not in the folder,\r\n5,1.fts,1.fit,converted,,"
