@@ -215,7 +215,8 @@ int run(const std::vector<std::string>& given) {
   }
   const auto fill = [&makers](const std::string& name, tarnlook::FrameHeader& header) {
     const auto maker = makers.find(name);
-    return maker == makers.end() ? tarnlook::Filled{} : tarnlook::fillFromRunList(header, maker->second);
+    if (maker == makers.end()) return tarnlook::Filled{};
+    return tarnlook::fillFromRunList(header, maker->second);
   };
   tarnlook::FrameReader reader;
   // The night's order, from the headers alone: the sheets are drawn, and
@@ -239,8 +240,8 @@ int run(const std::vector<std::string>& given) {
     if (const auto passed = reader.read(names[i], frame)) {
       const std::string note = tarnlook::noteOf(*passed);
       std::printf("%s\n", note.c_str());
-      report.passedOver.push_back(tarnlook::visible(tarnlook::hduName(passed->name, passed->extension)) +
-                                  ": " + passed->reason);
+      const std::string shown = tarnlook::hduName(passed->name, passed->extension);
+      report.passedOver.push_back(tarnlook::visible(shown) + ": " + passed->reason);
       passedOver[passed->name] = passed->reason;
       continue;
     }

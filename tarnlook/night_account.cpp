@@ -31,7 +31,7 @@ std::vector<Fields> csvRecords(const std::string& text) {
       quoted = !quoted;
     } else if (!quoted && c == ',') {
       row.emplace_back();
-    } else if (!quoted && (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))) {
+    } else if (!quoted && (c == '\n' || text.compare(i, 2, "\r\n") == 0)) {
       i += c == '\r';
       rows.push_back(row);
       row.assign(1, "");

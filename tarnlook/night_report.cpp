@@ -191,9 +191,11 @@ std::string filledFacts(const NightReport& report) {
   std::string text;
   if (listed > 0)
     text += "<li>OBJECT, DATA-TYP and FILTER of " + std::to_string(listed) +
-            (listed == 1 ? " frame from its run-list line" : " frames from their run-list lines") + "</li>\n";
+            (listed == 1 ? " frame from its run-list line" : " frames from their run-list lines") +
+            "</li>\n";
   if (camera > 0)
-    text += "<li>UT and EXPTIME of " + std::to_string(camera) + (camera == 1 ? " frame" : " frames") +
+    text += "<li>UT and EXPTIME of " + std::to_string(camera) +
+            (camera == 1 ? " frame" : " frames") +
             " from the camera's DATE (start, UT) and EXPOSURE: UT at mid-exposure</li>\n";
   return text;
 }
@@ -246,7 +248,7 @@ std::string problems(const NightReport& report) {
       account != nullptr ? "<p>" + accountSummary(*account) + "</p>\n" : std::string();
   if (items.empty()) {
     return "<p class=\"ok\">All well: " +
-           (account != nullptr ? accountSummary(*account) + "; every" : std::string("Every")) +
+           (account != nullptr ? accountSummary(*account) + "; " : std::string()) + "every" +
            " frame drawn.</p>\n";
   }
   return "<div class=\"problems\">\n<h2>To look at</h2>\n" + summary + "<ul>\n" + items +
@@ -310,8 +312,9 @@ std::string frameRow(const ReportFrame& frame, std::size_t index, const std::str
   return "<tr id=\"" + id('f', index) + "\">" +
          cell("<a href=\"#" + id('t', index) + "\">" + html(shownName(frame)) + "</a>" + mark) +
          cell(html(h.object)) + cell(html(h.ut), "t") + airmass + cell(html(h.dataType)) +
-         cell(html(h.filter)) + cell(html(h.exptime), "n") + cell(limitText(frame.limits.low), "n") +
-         cell(limitText(frame.limits.high), "n") + "</tr>\n";
+         cell(html(h.filter)) + cell(html(h.exptime), "n") +
+         cell(limitText(frame.limits.low), "n") + cell(limitText(frame.limits.high), "n") +
+         "</tr>\n";
 }
 
 std::string frameTable(const NightReport& report) {
@@ -356,7 +359,8 @@ std::string reportPage(const NightReport& report) {
   page.reserve(size);
   for (std::size_t i = 0; i < report.frames.size(); ++i)
     page += figure(report.frames[i], i, warningOf(report, report.frames[i]));
-  page += "</div>\n" + (report.frames.empty() ? "" : frameTable(report)) + "<p class=\"folder\">Folder " +
+  page += "</div>\n" + (report.frames.empty() ? "" : frameTable(report)) +
+          "<p class=\"folder\">Folder " +
           html(report.folder) + "</p>\n</body>\n</html>\n";
   return page;
 }
