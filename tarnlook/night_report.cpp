@@ -259,8 +259,8 @@ std::string problems(const NightReport& report) {
 std::string runs(const NightReport& report) {
   if (!report.account) return "";
   if (report.account->runs.empty())
-    return "<p class=\"runs\">No run record here: the run list's account is taken from "
-           "tarnlist.dat and tarnfits.log, which hold no warnings.</p>\n";
+    return "<p class=\"runs\">No run record here: this account comes from tarnlist.dat and "
+           "tarnfits.log, which lack most warnings.</p>\n";
   std::string text;
   for (const RunFacts& run : report.account->runs)
     text += (text.empty() ? "" : "; ") + html(run.program) + " ran " + html(run.startedUt) + " UT";
