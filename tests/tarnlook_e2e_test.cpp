@@ -274,14 +274,15 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   const std::regex row("<tr id=\"f\\d+\"><td><a href=\"#t\\d+\">(.)");
   for (std::sregex_iterator m(page.begin(), page.end(), row), end; m != end; ++m) order += (*m)[1];
   EXPECT_EQ(order, "444333222000111" "43201");
-  EXPECT_NE(page.find("<h1>Night of 2024-01-31 to 2024-02-01, UT 22:00:00 to 00:10:00</h1>\n<div class=\"problems\">\n"
-      "<h2>To look at</h2>\n<p>9 run-list lines: 4 converted, 2 refused, 2 without an output drawn, 1 repeats line 6</p>"), page.npos) << page;
-  EXPECT_NE(page.find("<li>1 camera file is not in the run list: 9.FTS</li>\n<li>5.fit: Not a FITS file. Passed over"), page.npos);
-  EXPECT_NE(page.find("<li>5 frames: 2 OBJECT, 1 DARK, 1 FLAT, 1 without DATA-TYP</li>\n<li>OBJECT exposure: 90.5 s in all</li>\n"
-      "<li>Seeing: 1.5, 2.0</li>\n<li>1 frame without a time, shown last</li>\n</ul>\n"), page.npos);
-  for (const char* airmass : {"3.fit</a></td><td></td><td class=\"t\">23:50:00</td><td class=\"n bad\"", "2.fit</a>"
-      "</td><td></td><td class=\"t\"></td><td class=\"n\"></td>", "0.fit</a></td><td></td><td class=\"t\"></td><td class=\"n\"></td>",
-      "UT 23:50:00<br><span class=\"bad\">airmass .8 impossible</span></figcaption>"})
+  EXPECT_NE(page.find("<h1>Night of 2024-01-31 to 2024-02-01, UT 22:00:00 to 00:10:00</h1>\n<div class=\"problems\">"
+      "\n<h2>To look at</h2>\n<p>9 run-list lines: 4 converted, 2 refused, 2 without an output drawn, 1 repeats line 6"
+      "</p>"), page.npos) << page;
+  EXPECT_NE(page.find("<li>1 camera file is not in the run list: 9.FTS</li>\n<li>5.fit: Not a FITS file. Passed"), page.npos);
+  EXPECT_NE(page.find("<li>5 frames: 2 OBJECT, 1 DARK, 1 FLAT, 1 without DATA-TYP</li>\n<li>OBJECT exposure: 90.5 s in "
+      "all</li>\n<li>Seeing: 1.5, 2.0</li>\n<li>1 frame without a time, shown last</li>\n</ul>\n"), page.npos);
+  for (const char* airmass : {"3.fit</a></td><td></td><td class=\"t\">23:50:00</td><td class=\"n bad\"",
+      "2.fit</a></td><td></td><td class=\"t\"></td><td class=\"n\"></td>", "0.fit</a></td><td></td><td class=\"t\">"
+      "</td><td class=\"n\"></td>", "UT 23:50:00<br><span class=\"bad\">airmass .8 impossible</span></figcaption>"})
     EXPECT_NE(page.find(airmass), page.npos) << airmass;  // OBJECT frames only; 0 a placeholder
   EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "line,input,output,outcome,reason,log_reason\r\n2,0.fts,0.fit,"
       "converted,,\r\n3,1.fts,1.fit,converted,,\r\n4,6.fts,6.fit,no output,output not in the folder,\r\n5,1.fts,1.fit,converted,,"
@@ -370,9 +371,11 @@ TEST(TarnlookE2e, NoFrameWritesNothingButTheAccount) {
   EXPECT_EQ(filesIn(dir.path()), std::set<std::string>{"frame.fits"});
   // A run that stopped before its first output: the page tells why.
   e2e::writeFile(dir.file("tarnfits4-run.csv"), "program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,"
-      "reason\r\ntarnfits4,1.0.0,2024-02-01T08:12:40Z,2024-02-01T08:12:41Z,1,,,,stopped,\"object.lst:3: cannot read \"\"M42\"\"\"\r\n");
+      "reason\r\ntarnfits4,1.0.0,2024-02-01T08:12:40Z,2024-02-01T08:12:41Z,1,,,,stopped,\"object.lst:3: cannot read "
+      "\"\"M42\"\"\"\r\n");
   const e2e::RunResult stopped = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
-  EXPECT_EQ(stopped.out, "No frame (*.fit) in this folder; page: tarnlook.html; tables: tarnlook.csv, tarnlook-runlist.csv\n");
+  EXPECT_EQ(stopped.out, "No frame (*.fit) in this folder; page: tarnlook.html; tables: tarnlook.csv, "
+      "tarnlook-runlist.csv\n");
   EXPECT_NE(e2e::readFile(dir.file("tarnlook.html")).find("<strong>tarnfits4 stopped</strong>: object.lst:3: cannot read "
       "&quot;M42&quot;</li>"), std::string::npos);
 }
