@@ -14,6 +14,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e.h"
@@ -308,6 +309,22 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
       "converted with a warning,unknown readout time: no GAIN card,Cannot read READTIME\r\n8,7.fts,7.fit,refused,object not in "
       "the catalogue,OBJECT not find\r\n9,3.fit,,stopped,\"s,fit: No space left on device\",\"s,fit: No space left on device\"\r\n"
       "10,5.fts,5.fit,not reached,,\r\n");
+}
+
+TEST(TarnlookE2e, EditorsNightFromItsRunListLinesAndTheCameraCards) {
+  e2e::ScopedTempDir dir;  // the camera's cards only: the start (UT) and the exposure
+  for (const auto& [name, start, exposure] : {std::tuple{"e1.fit", "2024-02-01T00:30:00", "60"},
+                                              std::tuple{"e2.fit", "2024-01-31T23:59:50", "6.1E+01"}}) {
+    writeFits(dir.file(name), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
+    setKeys(dir.file(name), {{"DATE", start}, {"EXPOSURE", exposure}});
+  }
+  e2e::writeFile(dir.file("tarnlist.dat"), "e1.fts M42 1 0.0 1 0.20 1 R\ne2.fts Sirius 1 0.0 1 0.20 1 V\n");
+  const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  EXPECT_EQ(r.out.substr(0, 39), "e2.fit  Sirius  1..4\ne1.fit  M42  1..4\n");
+  EXPECT_NE(e2e::readFile(dir.file("tarnlook.html")).find("<h1>Night of 2024-02-01, UT 00:00:20 to 00:30:30</h1>\n<p "
+      "class=\"ok\">All well: 2 run-list lines: 2 converted; every frame drawn.</p>\n<p class=\"runs\">No run record here: "
+      "this account comes from tarnlist.dat and tarnfits.log, which lack most warnings.</p>\n<ul class=\"facts\">\n<li>2 "
+      "frames: 2 OBJECT</li>\n<li>OBJECT exposure: 121 s in all</li>\n"), std::string::npos);
 }
 
 std::string frameName(int i) { return (i < 10 ? "f0" : "f") + std::to_string(i) + ".fit"; }

@@ -12,7 +12,6 @@
 #include "e2e.h"
 #include "label.h"
 #include "layout.h"
-#include "night_account.h"
 #include "nightgen.h"
 #include "thumbnail.h"
 #include "zscale.h"
@@ -191,16 +190,6 @@ TEST(TarnlookLabel, LinesOfOneFrame) {
   dark.dataType = "DARK";  // a calibration frame shows no airmass
   EXPECT_EQ(tarnlook::labelLines("a", low, 42)[2], "UT 21:04:05  airmass 0.85 impossible");
   EXPECT_EQ(tarnlook::labelLines("a", dark, 42)[2], "UT 21:04:05");
-}
-
-TEST(TarnlookAccount, EditorsFrameFilledFromItsLineAndTheCameraCards) {
-  tarnlook::FrameHeader h;
-  h.cameraDate = "2024-01-31T23:59:50";  // the start, and 61 s: the middle 30 s on
-  h.cameraExposure = "6.100000E+01";
-  const auto filled = tarnlook::fillFromRunList(h, {5, "", "a1.fts", "a1.fit", "M42", "OBJECT", "R"});
-  EXPECT_TRUE(filled.fromList && filled.fromCamera);
-  EXPECT_EQ((std::vector<std::string>{h.object, h.dataType, h.filter, h.exptime, h.dateObs, h.ut}),
-            (std::vector<std::string>{"M42", "OBJECT", "R", "61", "2024-02-01T00:00:20", "00:00:20"}));
 }
 
 TEST(TarnlookLayout, SheetsNotWrittenAgainAreStale) {
