@@ -125,11 +125,15 @@ std::string framesOfFolder(std::vector<std::string>& frames) {
   return "";
 }
 
-// Every output that the run list names.
-std::set<std::string> allOutputs(const std::vector<tarnlook::ListLine>& lines) {
+// The run-list line that made each output, as the account tells it before
+// any frame is drawn: what the editors' outputs lack comes from there.
+std::map<std::string, tarnlook::ListLine> makersOfOutputs(
+    const std::optional<std::vector<tarnlook::ListLine>>& lines) {
+  if (!lines) return {};
   std::set<std::string> outputs;
-  for (const tarnlook::ListLine& line : lines) outputs.insert(line.output);
-  return outputs;
+  for (const tarnlook::ListLine& line : *lines) outputs.insert(line.output);
+  const auto account = tarnlook::readAccount(lines, outputs, {});
+  return account ? tarnlook::makersOf(*account, *lines) : std::map<std::string, tarnlook::ListLine>{};
 }
 
 int runFailed(const std::string& message) {
@@ -207,12 +211,7 @@ int run(const std::vector<std::string>& given) {
     if (!failure.empty()) return runFailed(failure);
   }
   const auto lines = given.empty() ? tarnlook::readRunListLines() : std::nullopt;
-  // The line that made each output, for what the editors' outputs lack.
-  std::map<std::string, tarnlook::ListLine> makers;
-  if (lines) {
-    const auto account = tarnlook::readAccount(lines, allOutputs(*lines), {});
-    if (account) makers = tarnlook::makersOf(*account, *lines);
-  }
+  const auto makers = makersOfOutputs(lines);
   const auto fill = [&makers](const std::string& name, tarnlook::FrameHeader& header) {
     const auto maker = makers.find(name);
     if (maker == makers.end()) return tarnlook::Filled{};
