@@ -142,12 +142,9 @@ NightAccount accountFromLog(const std::vector<ListLine>& lines,
                             const std::vector<std::pair<std::string, std::string>>& log,
                             const std::set<std::string>& drawn,
                             const std::map<std::string, std::string>& passedOver) {
-  // How many lines of each input may have been refused: those not equal to
-  // the line before them.
+  // The lines of each input; a repeat among them takes no reason (below).
   std::map<std::string, std::vector<std::size_t>> linesOf;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i == 0 || lines[i].text != lines[i - 1].text) linesOf[lines[i].input].push_back(i);
-  }
+  for (std::size_t i = 0; i < lines.size(); ++i) linesOf[lines[i].input].push_back(i);
   std::map<std::string, std::vector<std::string>> reasonsOf;
   for (const auto& [input, reason] : log) reasonsOf[input].push_back(reason);
   std::map<std::size_t, std::string> reasonAt;  // line index to the log's reason
