@@ -48,7 +48,8 @@ void readHeader(fitsfile* file, int extension, FrameHeader& header) {
       {"DATE-OBS", &FrameHeader::dateObs},  {"TIME-OBS", &FrameHeader::timeObs},
       {"JD", &FrameHeader::jd},             {"MJD-OBS", &FrameHeader::mjdObs},
       {"OBSERVER", &FrameHeader::observer}, {"WEATHER", &FrameHeader::weather},
-      {"SEEING", &FrameHeader::seeing}};
+      {"SEEING", &FrameHeader::seeing},     {"DATE", &FrameHeader::cameraDate},
+      {"EXPOSURE", &FrameHeader::cameraExposure}};
   for (const auto& [keyword, value] : cards) header.*value = keyText(file, keyword);
   if (extension == 0) return;
   int status = 0;
@@ -103,14 +104,14 @@ std::string noteOf(const PassedOver& file) {
   return file.reason + " (" + visible(hduName(file.name, file.extension)) + ")  Skipped";
 }
 
-std::optional<double> FrameReader::time(const std::string& name) {
+std::optional<FrameHeader> FrameReader::header(const std::string& name) {
   FitsPtr file;
   int extension = 0, naxis = 0;
   long naxes[2] = {0, 0};
   if (openImage(name, file, extension, naxis, naxes)) return std::nullopt;
   FrameHeader header;
   readHeader(file.get(), extension, header);
-  return exposureTime(header);
+  return header;
 }
 
 std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& frame) {

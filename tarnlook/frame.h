@@ -56,10 +56,9 @@ class FrameReader {
   //   "No defined pixel."            every pixel NaN or BLANK
   std::optional<PassedOver> read(const std::string& name, Frame& frame);
 
-  // The time of the exposure of the image that read() would draw
-  // (exposureTime); nothing when the header has none or the file has no
-  // image. Reads the headers only.
-  std::optional<double> time(const std::string& name);
+  // The header of the image that read() would draw; nothing when the file
+  // has no image. Reads the headers only.
+  std::optional<FrameHeader> header(const std::string& name);
 
  private:
   std::vector<float> buffer_;

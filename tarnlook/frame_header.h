@@ -18,6 +18,9 @@ struct FrameHeader {
   // The time cards besides UT, and the night's conditions.
   std::string dateObs{}, timeObs{}, jd{}, mjdObs{};
   std::string observer{}, weather{}, seeing{};
+  // The camera's own cards, which the editors keep: DATE, the start of the
+  // exposure in UT ("YYYY-MM-DDThh:mm:ss"), and EXPOSURE, in seconds.
+  std::string cameraDate{}, cameraExposure{};
 };
 
 // The time of the exposure in seconds of UT since MJD 0 (1858-11-17

@@ -1,7 +1,9 @@
 // Label lines and console lines.
 #include "label.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "escape.h"
 
@@ -51,9 +53,27 @@ std::vector<std::string> labelLines(const std::string& name, const FrameHeader& 
   lines.push_back(fitted(what, maxChars));
   std::string when;
   if (!header.ut.empty()) append(when, "UT " + header.ut);
-  if (!header.airmass.empty()) append(when, "airmass " + header.airmass);
+  const std::string airmass = shownAirmass(header);
+  if (!airmass.empty()) {
+    append(when, "airmass " + airmass + (impossibleAirmass(header) ? " impossible" : ""));
+  }
   if (!when.empty()) lines.push_back(fitted(when, maxChars));
   return lines;
+}
+
+std::string shownAirmass(const FrameHeader& header) {
+  if (header.dataType != "OBJECT") return "";
+  char* end = nullptr;
+  const double value = std::strtod(header.airmass.c_str(), &end);
+  const bool zero = !header.airmass.empty() && *end == '\0' && value == 0.0;
+  return zero ? "" : header.airmass;
+}
+
+bool impossibleAirmass(const FrameHeader& header) {
+  const std::string airmass = shownAirmass(header);
+  char* end = nullptr;
+  const double value = std::strtod(airmass.c_str(), &end);
+  return !airmass.empty() && *end == '\0' && std::isfinite(value) && value < 1.0;
 }
 
 std::string consoleLine(const std::string& name, const FrameHeader& header,

@@ -16,9 +16,19 @@ namespace tarnlook {
 //   1. the frame's name (hduName);
 //   2. OBJECT, DATA-TYP and FILTER, those present, two blanks apart; when
 //      none is, the image size "NAXIS1 x NAXIS2";
-//   3. "UT hh:mm:ss" and "airmass X", those present; left out when neither is.
+//   3. "UT hh:mm:ss" and "airmass X" (shownAirmass; "airmass X impossible"
+//      when it is), those present; left out when neither is.
 std::vector<std::string> labelLines(const std::string& name, const FrameHeader& header,
                                     std::size_t maxChars);
+
+// The AIRMASS shown for a frame: the header's value on an OBJECT frame;
+// nothing on a calibration frame (BIAS, DARK, FLAT, COMPARISON, ...), where
+// it means nothing, nor for exactly 0, a placeholder.
+std::string shownAirmass(const FrameHeader& header);
+
+// Whether the shown airmass is impossible: a number below 1 (the target
+// below the horizon).
+bool impossibleAirmass(const FrameHeader& header);
 
 // "name  object  low..high": the OBJECT value or "-", the limits as
 // limitText gives them; the name and the value in their visible() form

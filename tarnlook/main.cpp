@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "escape.h"
 #include "folder.h"
 #include "frame.h"
 #include "layout.h"
@@ -53,24 +54,26 @@ const char* const kUsage =
     "  tarnlook.png     the sheet: up to 48 frames, 8 across and 6 down\n"
     "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
     "  tarnlook.html    the night's report, one file with the thumbnails in it:\n"
-    "                   the night's date and UT span, frames by DATA-TYP, OBJECT\n"
-    "                   exposure, observer, weather and seeing; the run list's\n"
-    "                   account; the thumbnails, each a link to its frame's row\n"
-    "                   in a table of the header values and zscale limits; the\n"
-    "                   files passed over\n"
+    "                   the night's date and UT span; first what to look at:\n"
+    "                   run-list lines not converted or warned, a stop, camera\n"
+    "                   files the run list leaves out, files passed over; frames\n"
+    "                   by DATA-TYP, OBJECT exposure, observer, weather, seeing;\n"
+    "                   the thumbnails, each a link to its frame's row in a\n"
+    "                   table of the header values and zscale limits\n"
     "  tarnlook.csv     that table for programs (RFC 4180, CRLF line ends)\n"
     "  tarnlook-runlist.csv\n"
     "                   the run list's account, when the folder has tarnlist.dat\n"
     "                   and no FILE is given (else an older one is removed):\n"
-    "                   each input, converted or what happened to it (the reason\n"
-    "                   tarnlook passed its output over, the last reason in\n"
-    "                   tarnfits.log, or \"no output\")\n"
+    "                   each line's outcome and reason, from the converters' run\n"
+    "                   records (tarnfits-run.csv, ...), else from tarnfits.log\n"
     "replacing an older file only by a complete one, and prints one line per\n"
     "frame (name, OBJECT, the two zscale limits), then the files written.\n"
     "Then it removes the sheets of earlier runs that it did not write again\n"
     "(tarnlook.png when it wrote numbered sheets, or the reverse, and numbers\n"
     "beyond its own), so that the sheets in the folder come from one run; it\n"
-    "removes no other file. A run without a frame writes and removes nothing.\n"
+    "removes no other file. A run without a frame writes and removes nothing,\n"
+    "but for the page and tables when the folder's run list or a run record\n"
+    "has an account to give.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
     "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
     "and a backslash as \\\\, on the console, the page and in the tables.\n"
@@ -119,6 +122,17 @@ std::string framesOfFolder(std::vector<std::string>& frames) {
   }
   std::sort(frames.begin(), frames.end());
   return "";
+}
+
+// The run-list line that made each output, as the account tells it before
+// any frame is drawn: what the editors' outputs lack comes from there.
+std::map<std::string, tarnlook::ListLine> makersOfOutputs(
+    const std::optional<std::vector<tarnlook::ListLine>>& lines) {
+  if (!lines) return {};
+  std::set<std::string> outputs;
+  for (const tarnlook::ListLine& line : *lines) outputs.insert(line.output);
+  const auto account = tarnlook::readAccount(lines, outputs, {});
+  return account ? tarnlook::makersOf(*account, *lines) : std::map<std::string, tarnlook::ListLine>{};
 }
 
 int runFailed(const std::string& message) {
@@ -180,10 +194,10 @@ class SheetWriter {
   std::vector<std::string> written_;
 };
 
-// The last console line: "Picture: tarnlook.png (12 frames); page:
-// tarnlook.html; table: tarnlook.csv", the account's table after the other.
-std::string writtenLine(const SheetWriter& sheets, bool account) {
-  return sheets.pictures() + "; page: " + tarnlook::kPageName +
+// The report's files on the last console line: "page: tarnlook.html;
+// table: tarnlook.csv", the account's table after the other.
+std::string reportLine(bool account) {
+  return std::string("page: ") + tarnlook::kPageName +
          (account ? std::string("; tables: ") + tarnlook::kTableName + ", " +
                         tarnlook::kAccountTableName
                   : std::string("; table: ") + tarnlook::kTableName);
@@ -195,11 +209,22 @@ int run(const std::vector<std::string>& given) {
     const std::string failure = framesOfFolder(names);
     if (!failure.empty()) return runFailed(failure);
   }
+  const auto lines = given.empty() ? tarnlook::readRunListLines() : std::nullopt;
+  const auto makers = makersOfOutputs(lines);
+  const auto fill = [&makers](const std::string& name, tarnlook::FrameHeader& header) {
+    const auto maker = makers.find(name);
+    if (maker == makers.end()) return tarnlook::Filled{};
+    return tarnlook::fillFromRunList(header, maker->second);
+  };
   tarnlook::FrameReader reader;
   // The night's order, from the headers alone: the sheets are drawn, and
   // the console lines printed, while the pixels stream past in it.
   std::vector<std::optional<double>> times;
-  for (const std::string& name : names) times.push_back(reader.time(name));
+  for (const std::string& name : names) {
+    auto header = reader.header(name);
+    if (header) fill(name, *header);
+    times.push_back(header ? tarnlook::exposureTime(*header) : std::nullopt);
+  }
   // The temporaries of killed runs beside the pictures go as they are
   // written again; this run's own go if a signal ends it.
   removeTemporariesOnSignals();
@@ -213,34 +238,43 @@ int run(const std::vector<std::string>& given) {
     if (const auto passed = reader.read(names[i], frame)) {
       const std::string note = tarnlook::noteOf(*passed);
       std::printf("%s\n", note.c_str());
-      report.passedOver.push_back(note);
+      const std::string shown = tarnlook::hduName(passed->name, passed->extension);
+      report.passedOver.push_back(tarnlook::visible(shown) + ": " + passed->reason);
       passedOver[passed->name] = passed->reason;
       continue;
     }
+    const tarnlook::Filled filled = fill(frame.name, frame.header);
     std::printf("%s\n", tarnlook::consoleLine(tarnlook::hduName(frame.name, frame.extension),
                                               frame.header, frame.limits).c_str());
     drawn.insert(frame.name);
     report.frames.push_back({frame.name, frame.extension, frame.header,
                              tarnlook::exposureTime(frame.header), frame.limits, frame.size,
-                             tarnlook::thumbnailPng(frame)});
+                             tarnlook::thumbnailPng(frame), filled});
     if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
   }
-  if (report.frames.empty()) {
+  // The account belongs to the folder's night: not to frames picked by name.
+  if (given.empty()) report.account = tarnlook::readAccount(lines, drawn, passedOver);
+  const bool account = report.account.has_value();
+  // Without a frame, the page still tells the night's account: a run may
+  // have stopped before its first output.
+  const bool drewNothing = report.frames.empty();
+  if (drewNothing && !account) {
     std::puts(given.empty() ? "No frame (*.fit) in this folder; nothing written."
                             : "No frame to draw; nothing written.");
     return 0;
   }
-  if (!sheets.finish()) return kStatusWriteFailed;
-  // The account belongs to the folder's night: not to frames picked by name.
-  if (given.empty()) report.account = tarnlook::readAccount(drawn, passedOver);
-  const bool account = report.account.has_value();
+  if (!drewNothing && !sheets.finish()) return kStatusWriteFailed;
   if (const auto failure = tarnlook::writeReport(std::move(report), leftovers)) {
     std::printf("Cannot write. (%s)\n", failure->file.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());
     return kStatusWriteFailed;
   }
-  std::printf("%s\n", writtenLine(sheets, account).c_str());
+  if (drewNothing) {
+    std::printf("No frame (*.fit) in this folder; %s\n", reportLine(account).c_str());
+    return 0;
+  }
+  std::printf("%s; %s\n", sheets.pictures().c_str(), reportLine(account).c_str());
   // Only now, with this run's sheets in place, do the older ones go.
   const std::string failure = tarnlook::removeStaleSheets(sheets.count());
   return failure.empty() ? 0 : runFailed(failure);

@@ -27,12 +27,13 @@ struct ReportFrame {
   DisplayLimits limits;
   ThumbnailSize size;
   std::string png;  // the thumbnail alone, a PNG file (sheet.h: thumbnailPng)
+  Filled filled{};  // what its run-list line and the camera's cards gave it
 };
 
 struct NightReport {
   std::string folder;                   // the folder's name, as bytes
   std::vector<ReportFrame> frames;      // in the night's order, as on the sheets
-  std::vector<std::string> passedOver;  // the console notes, in order
+  std::vector<std::string> passedOver;  // "name: reason", in order
   std::optional<NightAccount> account;  // when the folder has a run list
 };
 

@@ -14,6 +14,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e.h"
@@ -76,14 +77,17 @@ void setKeys(const std::string& path, std::vector<std::pair<const char*, std::st
 
 using Fields = std::vector<std::string>;
 
-// Headless Chromium, the page in a frame `width` wide: "overflow,width,thumbnails in view,script b i".
+// Headless Chromium, the page in a frame `width` wide: "overflow,width,thumbnails in view,script b i,rows'
+// AIRMASS in view".
 std::string fitInChromium(const std::string& dir, const int width) {
   std::string page = e2e::readFile(dir + "/tarnlook.html"), frame = "<iframe width=" +
       std::to_string(width) + " height=900 srcdoc=\"";
   page.replace(page.find("'none'"), 6, "'unsafe-inline'").insert(page.rfind("</body>"), "<script>"
       "onload=()=>{const e=document.documentElement,q=s=>document.querySelectorAll(s);parent.document."
       "body.dataset.fit=[e.scrollWidth-e.clientWidth,innerWidth,[...q('figure img')].filter(i=>i."
-      "naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length]}</script>");
+      "naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length,[...q("
+      "'td:nth-child('+([...q('th')].findIndex(h=>h.textContent=='AIRMASS')+1)+')')].every(c=>c."
+      "getBoundingClientRect().right<=e.clientWidth)]}</script>");
   for (const char c : page) frame += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
   e2e::ScopedTempDir probe;  // under timeout, which ends Chromium's helpers too
   e2e::writeFile(probe.file("p.html"), frame + "\"></iframe>");
@@ -241,24 +245,26 @@ TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
   EXPECT_TRUE(page.find("\"t\">&amp;lt;<") != page.npos && page.find("e=\"a&amp;b&quot;&#39;.fit\"") != page.npos);
   if (!e2e::fileExists("/usr/bin/chromium") && std::getenv("TARNFITS_NO_SKIP")) FAIL() << "no chromium";
   if (!e2e::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no /usr/bin/chromium for the page";
-  for (const int w : {420, 1400}) EXPECT_EQ(fitInChromium(dir.path(), w), "0," + std::to_string(w) + ",2,1");
+  for (const int w : {420, 1400}) EXPECT_EQ(fitInChromium(dir.path(), w), "0," + std::to_string(w) + ",2,1,true");
 }
 
 TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   e2e::ScopedTempDir dir;  // out of time order; i.fit 2^i x 1 pixels, 256 / 2^i high on the sheet
   const std::vector<std::pair<const char*, std::string>> night[] = {
-      {{"DATE-OBS", "2024-02-01T00:10:00.5"}, {"DATA-TYP", "OBJECT"}, {"EXPTIME", "30.5"}},
-      {{"DATA-TYP", "FLAT"}, {"SEEING", "2.0"}}, {{"MJD-OBS", "60341.0"}, {"DATA-TYP", "DARK"}},
-      {{"DATE-OBS", "2024-01-31"}, {"UT", "23:50:00"}, {"DATA-TYP", "OBJECT"}, {"EXPTIME", "60"}},
+      {{"DATE-OBS", "2024-02-01T00:10:00.5"}, {"DATA-TYP", "OBJECT"}, {"EXPTIME", "30.5"}, {"AIRMASS", "0"}},
+      {{"DATA-TYP", "FLAT"}, {"SEEING", "2.0"}}, {{"MJD-OBS", "60341.0"}, {"DATA-TYP", "DARK"}, {"AIRMASS", "0.5"}},
+      {{"DATE-OBS", "2024-01-31"}, {"UT", "23:50:00"}, {"DATA-TYP", "OBJECT"}, {"EXPTIME", "60"}, {"AIRMASS", ".8"}},
       {{"DATE-OBS", "2024-01-31"}, {"TIME-OBS", "22:00:00"}, {"SEEING", "1.5"}}};
   for (int i = 0; i < 5; ++i) {
     writeFits(dir.file(std::to_string(i) + ".fit"), SHORT_IMG, {1L << i, 1}, std::vector<float>(1 << i, 5));
     setKeys(dir.file(std::to_string(i) + ".fit"), night[i]);
-  }  // refused entries, an output missing, an input named twice, a directive: 3 of 5 inputs
-  e2e::writeFile(dir.file("tarnlist.dat"), "# SEEING 1\n0.fts\n1.FTS\n6.fts\n1.fts\n2.fts\n7.fts\n");
-  e2e::writeFile(dir.file("tarnfits.log"), "cannot open '7.fts'  (open)\ncannot open '7.fts'  (OBJECT not find)\n");
+  }  // refused lines, an output missing, another passed over, a repeat, an input its own output, a directive
+  e2e::writeFile(dir.file("tarnlist.dat"), "# SEEING 1\n0.fts\n1.FTS\n6.fts\n1.fts\n2.fts\n2.fts\n7.fts\n3.fit\n5.fts\n");
+  e2e::writeFile(dir.file("tarnfits.log"), "cannot open '7.fts'  (open)\ncannot open '7.fts'  (OBJECT not find)\n"
+      "cannot open '3.fit'  (output name equals input name)\ncannot open '5.fts'  (input data is short)\n");
+  for (const char* name : {"5.fit", "9.FTS", "7.fts"}) e2e::writeFile(dir.file(name), "not FITS");
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
-  const std::string page = e2e::readFile(dir.file("tarnlook.html"));
+  std::string page = e2e::readFile(dir.file("tarnlook.html"));
   const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
   ImagePtr sheet = readPng(dir.file("tarnlook.png"));
   ASSERT_TRUE(sheet && rows.size() == 6) << r.out << r.err;
@@ -270,14 +276,56 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   const std::regex row("<tr id=\"f\\d+\"><td><a href=\"#t\\d+\">(.)");
   for (std::sregex_iterator m(page.begin(), page.end(), row), end; m != end; ++m) order += (*m)[1];
   EXPECT_EQ(order, "444333222000111" "43201");
-  EXPECT_NE(page.find("<h1>Night of 2024-01-31 to 2024-02-01, UT 22:00:00 to 00:10:00</h1>\n<ul class=\"facts\">\n"
-      "<li>5 frames: 2 OBJECT, 1 DARK, 1 FLAT, 1 without DATA-TYP</li>\n<li>OBJECT exposure: 90.5 s in all</li>\n"
-      "<li>Seeing: 1.5, 2.0</li>\n<li>1 frame without a time, shown last</li>\n</ul>\n<h2>Run list</h2>\n<p>3 of "
-      "5 run-list inputs converted</p>\n<ul>\n<li>6.fts &#8594; 6.fit: no output</li>\n<li>7.fts &#8594; 7.fit: "
-      "OBJECT not find</li>\n</ul>\n"), page.npos) << page;
-  EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "input,output,status\r\n0.fts,0.fit,converted\r\n"
-      "1.fts,1.fit,converted\r\n6.fts,6.fit,no output\r\n2.fts,2.fit,converted\r\n7.fts,7.fit,OBJECT not find\r\n");
+  EXPECT_NE(page.find("<h1>Night of 2024-01-31 to 2024-02-01, UT 22:00:00 to 00:10:00</h1>\n<div class=\"problems\">"
+      "\n<h2>To look at</h2>\n<p>9 run-list lines: 4 converted, 2 refused, 2 without an output drawn, 1 repeats line 6"
+      "</p>"), page.npos) << page;
+  EXPECT_NE(page.find("<li>1 camera file is not in the run list: 9.FTS</li>\n<li>5.fit: Not a FITS file. Passed"), page.npos);
+  EXPECT_NE(page.find("<li>5 frames: 2 OBJECT, 1 DARK, 1 FLAT, 1 without DATA-TYP</li>\n<li>OBJECT exposure: 90.5 s in "
+      "all</li>\n<li>Seeing: 1.5, 2.0</li>\n<li>1 frame without a time, shown last</li>\n</ul>\n"), page.npos);
+  for (const char* airmass : {"3.fit</a></td><td></td><td class=\"t\">23:50:00</td><td class=\"n bad\"",
+      "2.fit</a></td><td></td><td class=\"t\"></td><td class=\"n\"></td>", "0.fit</a></td><td></td><td class=\"t\">"
+      "</td><td class=\"n\"></td>", "UT 23:50:00<br><span class=\"bad\">airmass .8 impossible</span></figcaption>"})
+    EXPECT_NE(page.find(airmass), page.npos) << airmass;  // OBJECT frames only; 0 a placeholder
+  EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "line,input,output,outcome,reason,log_reason\r\n2,0.fts,0.fit,"
+      "converted,,\r\n3,1.fts,1.fit,converted,,\r\n4,6.fts,6.fit,no output,output not in the folder,\r\n5,1.fts,1.fit,converted,,"
+      "\r\n6,2.fts,2.fit,converted,,\r\n7,2.fts,2.fit,ignored,repeats line 6,repeats line 6\r\n8,7.fts,7.fit,refused,object not "
+      "in the catalogue,OBJECT not find\r\n9,3.fit,,refused,the output would overwrite the input,output name equals input name"
+      "\r\n10,5.fts,5.fit,no output,output passed over: Not a FITS file.,input data is short\r\n");
   EXPECT_NE(r.out.find("page: tarnlook.html; tables: tarnlook.csv, tarnlook-runlist.csv\n"), r.out.npos);
+  // A run record, where it exists, tells the run: warnings and the stop included.
+  e2e::writeFile(dir.file("tarnfits-run.csv"), [](std::string t) {
+    for (std::size_t i = 0; (i = t.find('|', i)) != t.npos;) t.replace(i, 1, "tarnfits,1.0.0,2024-02-01T08:12:40Z,"
+        "2024-02-01T08:13:00Z,1,");
+    return t; }(
+      "program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,reason\r\n|2,0.fts,0.fit,converted "
+      "with a warning,Cannot read READTIME\r\n|8,7.fts,7.fit,refused,OBJECT not find\r\n|9,3.fit,,stopped,\"s,fit: No space "
+      "left on device\"\r\n|10,5.fts,5.fit,not reached,\r\n|9,3.fit,,stopped,\"s,fit: No space left on device\"\r\n"));
+  e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  page = e2e::readFile(dir.file("tarnlook.html"));
+  for (const char* told : {"<p>4 run-list lines: 1 converted (1 with a warning), 1 refused, 1 stopped the run, 1 not reached"
+      "</p>", "<li><strong>tarnfits stopped</strong> at line 9 (3.fit): s,fit: No space left on device; 1 line was not reached",
+      "<p class=\"runs\">tarnfits ran 2024-02-01 08:12 UT</p>", "<span class=\"bad\">warning: unknown readout time: no GAIN card"})
+    EXPECT_NE(page.find(told), page.npos) << told;
+  EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "line,input,output,outcome,reason,log_reason\r\n2,0.fts,0.fit,"
+      "converted with a warning,unknown readout time: no GAIN card,Cannot read READTIME\r\n8,7.fts,7.fit,refused,object not in "
+      "the catalogue,OBJECT not find\r\n9,3.fit,,stopped,\"s,fit: No space left on device\",\"s,fit: No space left on device\"\r\n"
+      "10,5.fts,5.fit,not reached,,\r\n");
+}
+
+TEST(TarnlookE2e, EditorsNightFromItsRunListLinesAndTheCameraCards) {
+  e2e::ScopedTempDir dir;  // the camera's cards only: the start (UT) and the exposure
+  for (const auto& [name, start, exposure] : {std::tuple{"e1.fit", "2024-02-01T00:30:00", "60"},
+                                              std::tuple{"e2.fit", "2024-01-31T23:59:50", "6.1E+01"}}) {
+    writeFits(dir.file(name), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
+    setKeys(dir.file(name), {{"DATE", start}, {"EXPOSURE", exposure}});
+  }
+  e2e::writeFile(dir.file("tarnlist.dat"), "e1.fts M42 1 0.0 1 0.20 1 R\ne2.fts Sirius 1 0.0 1 0.20 1 V\n");
+  const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  EXPECT_EQ(r.out.substr(0, 39), "e2.fit  Sirius  1..4\ne1.fit  M42  1..4\n");
+  EXPECT_NE(e2e::readFile(dir.file("tarnlook.html")).find("<h1>Night of 2024-02-01, UT 00:00:20 to 00:30:30</h1>\n<p "
+      "class=\"ok\">All well: 2 run-list lines: 2 converted; every frame drawn.</p>\n<p class=\"runs\">No run record here: "
+      "this account comes from tarnlist.dat and tarnfits.log, which lack most warnings.</p>\n<ul class=\"facts\">\n<li>2 "
+      "frames: 2 OBJECT</li>\n<li>OBJECT exposure: 121 s in all</li>\n"), std::string::npos);
 }
 
 std::string frameName(int i) { return (i < 10 ? "f0" : "f") + std::to_string(i) + ".fit"; }
@@ -329,13 +377,22 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
   EXPECT_EQ(full.err, "tarnlook: cannot write to standard output\n");
 }
 
-TEST(TarnlookE2e, NoFrameWritesNothing) {
+TEST(TarnlookE2e, NoFrameWritesNothingButTheAccount) {
   e2e::ScopedTempDir dir;
   writeFits(dir.file("frame.fits"), SHORT_IMG, {2, 2}, {1, 2, 3, 4});
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.out, "No frame (*.fit) in this folder; nothing written.\n");
   EXPECT_EQ(filesIn(dir.path()), std::set<std::string>{"frame.fits"});
+  // A run that stopped before its first output: the page tells why.
+  e2e::writeFile(dir.file("tarnfits4-run.csv"), "program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,"
+      "reason\r\ntarnfits4,1.0.0,2024-02-01T08:12:40Z,2024-02-01T08:12:41Z,1,,,,stopped,\"object.lst:3: cannot read "
+      "\"\"M42\"\"\"\r\n");
+  const e2e::RunResult stopped = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
+  EXPECT_EQ(stopped.out, "No frame (*.fit) in this folder; page: tarnlook.html; tables: tarnlook.csv, "
+      "tarnlook-runlist.csv\n");
+  EXPECT_NE(e2e::readFile(dir.file("tarnlook.html")).find("<strong>tarnfits4 stopped</strong>: object.lst:3: cannot read "
+      "&quot;M42&quot;</li>"), std::string::npos);
 }
 
 TEST(TarnlookE2e, PictureThatCannotBeWrittenLeavesNothingBehind) {

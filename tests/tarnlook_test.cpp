@@ -227,6 +227,11 @@ TEST(TarnlookLabel, LinesOfOneFrame) {
   const tarnlook::FrameHeader header{"M31", "OBJECT", "V", "60.0", "21:04:05", "1.25", 2048, 512};
   EXPECT_EQ(tarnlook::labelLines("an0001.fit", header, 42),
             (std::vector<std::string>{"an0001.fit", "M31  OBJECT  V", "UT 21:04:05  airmass 1.25"}));
+  tarnlook::FrameHeader low = header, dark = header;
+  low.airmass = dark.airmass = "0.85";
+  dark.dataType = "DARK";  // a calibration frame shows no airmass
+  EXPECT_EQ(tarnlook::labelLines("a", low, 42)[2], "UT 21:04:05  airmass 0.85 impossible");
+  EXPECT_EQ(tarnlook::labelLines("a", dark, 42)[2], "UT 21:04:05");
 }
 
 TEST(TarnlookLayout, SheetsNotWrittenAgainAreStale) {
