@@ -197,14 +197,14 @@ TEST(TarnlookTime, FromDateObsUtTimeObsJdOrMjdObs) {
             (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
 }
 
-// 17 frames, each of a DATA-TYP of its own (their counts in the night's order), thumbnails of
-// 1 to 17 bytes, an AIRMASS of 1.0 and one below 1, an OBJECT frame without EXPTIME.
+// 19 frames: three OBJECT frames without EXPTIME, one with an AIRMASS of 1.0 and one below 1,
+// then 16 each of a DATA-TYP of its own (17 counts, in the night's order); thumbnails of 1 to 19 bytes.
 TEST(TarnlookPage, ThumbnailsAndRowsOfTheSameFramesInOrderCountsAndMarks) {
   tarnlook::NightReport night;
   std::string figures, rows, shown;  // the thumbnails and rows as they should be; as shown
-  for (int i = 0; i < 17; ++i) {
+  for (int i = 0; i < 19; ++i) {
     const std::string n = std::to_string(i + 1), png(i + 1, static_cast<char>(255 - i));
-    night.frames.push_back({n + ".fit", 0, {"", i ? "T" + std::to_string(99 - i) : "OBJECT", "", "", "",
+    night.frames.push_back({n + ".fit", 0, {"", i > 2 ? "T" + std::to_string(99 - i) : "OBJECT", "", "", "",
                             i == 1 ? "1.0" : i == 2 ? "0.99" : ""}, {}, {}, {1, i + 1, 2 * i + 1, 1}, png});
     figures += " t" + n + " f" + n + " " + png + " " + n + " " + std::to_string(2 * i + 1) + " " + n + ".fit";
     rows += " f" + n + " t" + n + " " + n + ".fit" + (i == 2 ? " impossible" : "");
@@ -217,7 +217,7 @@ TEST(TarnlookPage, ThumbnailsAndRowsOfTheSameFramesInOrderCountsAndMarks) {
     for (std::size_t g = 1; g < m->size(); ++g)
       shown += (*m)[g].matched ? " " + (g == 3 ? fromBase64((*m)[g]) : (*m)[g].str()) : "";
   EXPECT_EQ(shown, figures + rows);
-  for (std::size_t i = 1; i < night.frames.size(); ++i)
+  for (std::size_t i = 3; i < night.frames.size(); ++i)
     EXPECT_LT(page.find(night.frames[i - 1].header.dataType), page.find(night.frames[i].header.dataType)) << i;
   EXPECT_EQ(page.find("OBJECT exposure"), page.npos);
   EXPECT_NE(page.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"), page.npos);
