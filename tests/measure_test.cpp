@@ -1,0 +1,145 @@
+// Measuring frames: stars told from hot pixels and cosmic-ray hits, the
+// FWHM of unsaturated stars, and bad input that gets a reason.
+#include "measure.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace {
+
+constexpr double kSaturation = 65535.0;
+constexpr double kSigma = 1.8;  // pixels: FWHM 2.3548 x 1.8 = 4.24
+constexpr float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+
+struct Scene {
+  long long width = 512, height = 512;
+  int faint = 15, saturated = 20, sharp = 60;  // unsaturated stars, saturated stars, hot pixels and hits
+  double sigma = kSigma, elongation = 1.0;
+};
+
+// A sky of 1000 ADU with Gaussian noise of 10 ADU; stars of peak 300 to
+// 8000 ADU (the saturated ones 5 x 65535, clipped), the target saturated at
+// the centre; single-pixel hits of 500 to 20000 ADU.
+std::vector<float> render(const Scene& s) {
+  std::mt19937 random(7);
+  std::normal_distribution<float> noise(1000.0f, 10.0f);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<float> image(static_cast<std::size_t>(s.width * s.height));
+  for (float& v : image) v = noise(random);
+  const auto star = [&](double x, double y, double peak) {
+    for (long long j = std::max(0LL, static_cast<long long>(y) - 30); j < std::min(s.height, static_cast<long long>(y) + 30); ++j)
+      for (long long i = std::max(0LL, static_cast<long long>(x) - 30); i < std::min(s.width, static_cast<long long>(x) + 30); ++i) {
+        const double dx = (i - x) / s.elongation, dy = j - y;
+        image[static_cast<std::size_t>(j * s.width + i)] += static_cast<float>(peak * std::exp(-(dx * dx + dy * dy) / (2 * s.sigma * s.sigma)));
+      }
+  };
+  star(0.5 * (s.width - 1), 0.5 * (s.height - 1), 5 * kSaturation);
+  for (int k = 1; k < s.faint + s.saturated; ++k)  // the first 35 on a grid 40 pixels apart, below the centre
+    star(k < 36 ? 30 + 40 * (k % 12) + u(random) : u(random) * s.width, k < 36 ? 30 + 40 * (k / 12) + u(random) : u(random) * s.height,
+         k < s.saturated ? 5 * kSaturation : 300 * std::pow(8000 / 300.0, u(random)));
+  for (int k = 0; k < s.sharp; ++k)
+    image[static_cast<std::size_t>(u(random) * static_cast<double>(image.size()))] += static_cast<float>(500 + 19500 * u(random));
+  for (float& v : image) v = std::min(v, static_cast<float>(kSaturation));
+  return image;
+}
+
+tarnlook::Measurement measure(std::vector<float> image, const Scene& s, bool stars = true) {
+  return tarnlook::measurePixels(image, s.width, s.height, 1, kSaturation, stars);
+}
+
+TEST(Measure, StarsAreToldFromHotPixelsAndTheFwhmIsOfTheUnsaturatedOnes) {
+  tarnlook::setSepLimits();
+  const Scene scene;
+  const tarnlook::Measurement m = measure(render(scene), scene);
+  ASSERT_TRUE(m.starsMeasured) << m.notMeasured;
+  // Every star stands out of the noise by 30 sigmas or more: all are found,
+  // and none of the 60 single pixels.
+  EXPECT_EQ(m.stars, scene.faint + scene.saturated);
+  EXPECT_EQ(m.saturatedStars, scene.saturated);
+  ASSERT_TRUE(m.fwhmPixels && m.elongation && m.targetSaturated && m.skyLevel);
+  EXPECT_NEAR(*m.fwhmPixels, 2.3548 * kSigma, 0.05 * 2.3548 * kSigma);  // noise on 15 stars
+  EXPECT_NEAR(*m.elongation, 1.0, 0.1);
+  EXPECT_TRUE(*m.targetSaturated);
+  EXPECT_NEAR(*m.skyLevel, 1000.0, 2.0);
+  EXPECT_NEAR(m.median, 1000.0, 1.0);
+  EXPECT_NEAR(m.noise, 10.0, 0.5);
+  EXPECT_EQ(m.maximum, kSaturation);
+  EXPECT_GT(m.saturatedPixels, 20 * 9);  // the flat tops
+}
+
+TEST(Measure, FwhmAndElongationFollowTheStars) {
+  for (const auto& [sigma, elongation] : {std::pair{1.2, 1.0}, {2.5, 1.0}, {4.0, 1.0}, {1.8, 2.0}}) {
+    Scene scene;
+    scene.sigma = sigma;
+    scene.elongation = elongation;
+    const tarnlook::Measurement m = measure(render(scene), scene);
+    ASSERT_TRUE(m.fwhmPixels && m.elongation) << sigma << " " << m.notMeasured;
+    if (elongation == 1.0) {
+      EXPECT_NEAR(*m.fwhmPixels, 2.3548 * sigma, 0.05 * 2.3548 * sigma) << sigma;
+    }
+    EXPECT_NEAR(*m.elongation, elongation, 0.1 * elongation) << sigma << " " << elongation;
+  }
+}
+
+TEST(Measure, EveryFrameHasItsLevelNoiseAndSaturation) {
+  std::vector<float> bias(100 * 100, 600.0f);
+  bias[5] = 70000.0f;
+  bias[6] = std::numeric_limits<float>::quiet_NaN();
+  const tarnlook::Measurement m = tarnlook::measurePixels(bias, 100, 100, 1, kSaturation, false);
+  EXPECT_EQ(m.median, 600.0);
+  EXPECT_EQ(m.noise, 0.0);
+  EXPECT_EQ(m.maximum, 70000.0);
+  EXPECT_EQ(m.saturatedPixels, 1);
+  EXPECT_FALSE(m.starsMeasured);
+  EXPECT_EQ(tarnlook::saturationLevel(16, 32768, 1), 65535.0);
+  EXPECT_EQ(tarnlook::saturationLevel(16, 0, 1), 32767.0);
+  EXPECT_EQ(tarnlook::saturationLevel(8, 0, 1), 255.0);
+  EXPECT_EQ(tarnlook::saturationLevel(32, 2147483648.0, 1), 4294967295.0);
+  EXPECT_TRUE(std::isinf(tarnlook::saturationLevel(-32, 0, 1)));
+}
+
+TEST(Measure, BadInputGetsAReason) {
+  Scene crowded;
+  crowded.faint = 3000;  // on a 512 x 512 frame
+  crowded.saturated = 0;
+  struct Case {
+    const char* what;
+    Scene scene;
+    void (*spoil)(std::vector<float>&);
+    std::size_t pixelStack;
+    int subObjects;
+    const char* reason;  // "" for measured
+  };
+  const Case cases[] = {
+      {"NaN rows", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.begin() + 512 * 20, nan); }, 1000000, 1024, ""},
+      {"infinite samples", {}, [](std::vector<float>& p) { for (std::size_t i = 0; i < p.size(); i += 97) p[i] = -inf; }, 1000000, 1024, ""},
+      {"mostly NaN", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.begin() + 512 * 300, nan); }, 1000000, 1024, "too few defined pixels"},
+      {"constant", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.end(), 1000.0f); }, 1000000, 1024, "a constant frame"},
+      {"smaller than the mesh", {63, 512}, nullptr, 1000000, 1024, "smaller than the background mesh (64 x 64 pixels)"},
+      {"thousands of sources", crowded, nullptr, 1000000, 1024, ""},
+      {"pixel stack full", {}, nullptr, 100, 1024, "SEP: internal pixel buffer full"},
+      {"too many sub-objects", crowded, nullptr, 1000000, 1, "SEP: object deblending overflow"},
+  };
+  for (const Case& c : cases) {
+    tarnlook::setSepLimits(c.pixelStack, c.subObjects);
+    std::vector<float> image = render(c.scene);
+    if (c.spoil) c.spoil(image);
+    const tarnlook::Measurement m = measure(image, c.scene);
+    EXPECT_EQ(m.notMeasured, c.reason) << c.what;
+    EXPECT_EQ(m.starsMeasured, *c.reason == '\0') << c.what;
+    if (m.starsMeasured) {
+      EXPECT_GT(m.stars, 10) << c.what;
+    }
+  }
+  tarnlook::setSepLimits();
+  // A frame too large for the memory budget is measured binned, or not at all.
+  EXPECT_EQ(tarnlook::measureBinning(2048, 2048), 1);
+  EXPECT_EQ(tarnlook::measureBinning(4096, 4096), 2);
+  EXPECT_EQ(tarnlook::measureBinning(8 * 2048, 8 * 2048), 8);
+  EXPECT_EQ(tarnlook::measureBinning(8 * 2048 + 1, 8 * 2048), 0);
+}
+
+}  // namespace
