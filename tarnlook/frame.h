@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame_header.h"
+#include "measure.h"
 #include "thumbnail.h"
 #include "zscale.h"
 
@@ -21,6 +22,9 @@ struct Frame {
   DisplayLimits limits;
   ThumbnailSize size;
   std::vector<unsigned char> grey;  // size.width x size.height, top row first
+  // Its numbers (measure.h): the stars looked for when DATA-TYP is OBJECT;
+  // "too large for the memory budget" when even a binned copy is.
+  Measurement measurement;
 };
 
 // A file that was not drawn, and why.

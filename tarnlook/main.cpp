@@ -6,11 +6,14 @@
 //   tarnlook -h | --help, tarnlook --version
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "folder.h"
@@ -19,7 +22,9 @@
 #include "label.h"
 #include "leftovers.h"
 #include "night_account_file.h"
+#include "measure.h"
 #include "night_report_file.h"
+#include "quality.h"
 #include "sheet.h"
 #include "temporary_file.h"
 
@@ -149,6 +154,13 @@ class SheetWriter {
     return flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, !written_.empty()));
   }
 
+  // Says which sheet could not be written, after add() or finish() failed.
+  void reportFailure() const {
+    std::printf("Cannot write. (%s)\n", failure_.first.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnlook: %s\n", failure_.second.c_str());
+  }
+
   // The number of sheets written.
   int count() const { return static_cast<int>(written_.size()); }
 
@@ -165,9 +177,7 @@ class SheetWriter {
   bool flush(const std::string& name) {
     const std::string error = tarnlook::writeSheet(pending_, name, leftovers_);
     if (!error.empty()) {
-      std::printf("Cannot write. (%s)\n", name.c_str());
-      std::fflush(stdout);
-      std::fprintf(stderr, "tarnlook: %s\n", error.c_str());
+      failure_ = {name, error};
       return false;
     }
     written_.push_back(name + " (" + std::to_string(pending_.size()) +
@@ -177,6 +187,7 @@ class SheetWriter {
   }
 
   LeftoverTemporaries& leftovers_;
+  std::pair<std::string, std::string> failure_;  // the sheet and why, once one failed
   std::vector<tarnlook::Frame> pending_;
   std::vector<std::string> written_;
 };
@@ -190,48 +201,131 @@ std::string writtenLine(const SheetWriter& sheets, bool account) {
                   : std::string("; table: ") + tarnlook::kTableName);
 }
 
+// A frame read and measured, or why it was passed over.
+struct Read {
+  std::optional<tarnlook::PassedOver> passed;
+  tarnlook::Frame frame;
+};
+
+Read readFrame(const std::string& name) {
+  Read read;
+  tarnlook::FrameReader reader;
+  read.passed = reader.read(name, read.frame);
+  return read;
+}
+
+// Reads the frames `order` of `names` in that order, each on a thread of
+// its own, at most one per core ahead of the one taken (frames are
+// independent; CFITSIO and SEP keep no state between them).
+class FrameQueue {
+ public:
+  FrameQueue(const std::vector<std::string>& names, std::vector<std::size_t> order)
+      : names_(names), order_(std::move(order)),
+        ahead_(std::max(1u, std::thread::hardware_concurrency())) {}
+
+  bool done() const { return taken_ == order_.size(); }
+
+  Read take() {
+    while (pending_.size() < ahead_ && started_ < order_.size()) {
+      pending_.push_back(std::async(std::launch::async, readFrame, names_[order_[started_++]]));
+    }
+    Read read = pending_.front().get();
+    pending_.pop_front();
+    ++taken_;
+    return read;
+  }
+
+ private:
+  const std::vector<std::string>& names_;
+  std::vector<std::size_t> order_;
+  std::size_t ahead_;
+  std::size_t started_ = 0, taken_ = 0;
+  std::deque<std::future<Read>> pending_;
+};
+
+// The console's lines, in the night's order: the frames' lines end with
+// what the whole night says of them, so they are printed at the end.
+struct ConsoleLine {
+  std::string text;
+  std::optional<std::size_t> frame;  // index in the report's frames
+};
+
+void printConsole(const std::vector<ConsoleLine>& lines, const tarnlook::NightReport& report) {
+  for (const ConsoleLine& line : lines) {
+    std::string text = line.text;
+    if (line.frame) {
+      const tarnlook::ReportFrame& f = report.frames[*line.frame];
+      text += tarnlook::consoleEnd(f.header, f.measurement, f.quality);
+    }
+    std::printf("%s\n", text.c_str());
+  }
+}
+
+void judge(tarnlook::NightReport& report) {
+  std::vector<tarnlook::QualityInput> inputs;
+  for (const tarnlook::ReportFrame& f : report.frames) inputs.push_back({&f.header, &f.measurement});
+  const std::vector<tarnlook::FrameQuality> quality = tarnlook::judgeNight(inputs);
+  for (std::size_t i = 0; i < quality.size(); ++i) report.frames[i].quality = quality[i];
+}
+
+int sheetFailed(const SheetWriter& sheets, const std::vector<ConsoleLine>& console,
+                const tarnlook::NightReport& report) {
+  printConsole(console, report);
+  sheets.reportFailure();
+  return kStatusWriteFailed;
+}
+
 int run(const std::vector<std::string>& given) {
   std::vector<std::string> names = given;
   if (given.empty()) {
     const std::string failure = framesOfFolder(names);
     if (!failure.empty()) return runFailed(failure);
   }
-  tarnlook::FrameReader reader;
-  // The night's order, from the headers alone: the sheets are drawn, and
-  // the console lines printed, while the pixels stream past in it.
+  // The night's order, from the headers alone: the sheets are drawn while
+  // the pixels stream past in it.
   std::vector<std::optional<double>> times;
-  for (const std::string& name : names) times.push_back(reader.time(name));
+  {
+    tarnlook::FrameReader reader;
+    for (const std::string& name : names) times.push_back(reader.time(name));
+  }
   // The temporaries of killed runs beside the pictures go as they are
   // written again; this run's own go if a signal ends it.
   removeTemporariesOnSignals();
+  tarnlook::setSepLimits();
   LeftoverTemporaries leftovers;
   SheetWriter sheets(leftovers);
   tarnlook::NightReport report;
   std::set<std::string> drawn;
   std::map<std::string, std::string> passedOver;  // file to reason
-  for (const std::size_t i : tarnlook::nightOrder(times)) {
-    tarnlook::Frame frame;
-    if (const auto passed = reader.read(names[i], frame)) {
+  std::vector<ConsoleLine> console;
+  for (FrameQueue queue(names, tarnlook::nightOrder(times)); !queue.done();) {
+    Read read = queue.take();
+    if (const auto& passed = read.passed) {
       const std::string note = tarnlook::noteOf(*passed);
-      std::printf("%s\n", note.c_str());
+      console.push_back({note, std::nullopt});
       report.passedOver.push_back(note);
       passedOver[passed->name] = passed->reason;
       continue;
     }
-    std::printf("%s\n", tarnlook::consoleLine(tarnlook::hduName(frame.name, frame.extension),
-                                              frame.header, frame.limits).c_str());
+    tarnlook::Frame& frame = read.frame;
+    console.push_back({tarnlook::consoleLine(tarnlook::hduName(frame.name, frame.extension),
+                                             frame.header, frame.limits),
+                       report.frames.size()});
     drawn.insert(frame.name);
     report.frames.push_back({frame.name, frame.extension, frame.header,
                              tarnlook::exposureTime(frame.header), frame.limits, frame.size,
-                             tarnlook::thumbnailPng(frame)});
-    if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
+                             tarnlook::thumbnailPng(frame), frame.measurement, {}});
+    if (!sheets.add(std::move(frame))) return sheetFailed(sheets, console, report);
   }
   if (report.frames.empty()) {
+    printConsole(console, report);
     std::puts(given.empty() ? "No frame (*.fit) in this folder; nothing written."
                             : "No frame to draw; nothing written.");
     return 0;
   }
-  if (!sheets.finish()) return kStatusWriteFailed;
+  if (!sheets.finish()) return sheetFailed(sheets, console, report);
+  judge(report);
+  printConsole(console, report);
   // The account belongs to the folder's night: not to frames picked by name.
   if (given.empty()) report.account = tarnlook::readAccount(drawn, passedOver);
   const bool account = report.account.has_value();

@@ -33,6 +33,7 @@ constexpr int kSepSubObjects = 1024;             // sub-objects in one deblendin
 struct Measurement {
   std::string notMeasured;  // why the stars were not measured; empty when they were
   int binning = 1;          // 1, or the block size of the copy that was measured
+  double saturation = 0.0;  // ADU, the level given (saturationLevel)
   // Every frame, over its defined pixels (NaN and infinite values are undefined):
   double median = 0.0;           // ADU
   double noise = 0.0;            // ADU: 1.4826 x the median absolute deviation
@@ -56,6 +57,27 @@ void setSepLimits(std::size_t pixelStack = kSepPixelStack, int subObjects = kSep
 // when it fits kMeasureBudgetPixels, else the least b with (w/b)(h/b) in
 // it; 0 when b would exceed kMaxBinning.
 int measureBinning(long long width, long long height);
+
+// The pixels of a frame gathered for measuring while its rows stream past
+// (FITS row 1 first): the rows themselves, or at binning b > 1 the means
+// of the finite values in b x b blocks (NaN for a block without any).
+class MeasureCopy {
+ public:
+  MeasureCopy(long long width, long long height, int binning);
+  void addRows(const float* rows, long long rowCount);
+  // The copy, once every row was added; width() x height() values.
+  std::vector<float>& pixels();
+  long long width() const { return width_; }
+  long long height() const { return height_; }
+  int binning() const { return binning_; }
+
+ private:
+  long long naxis1_, width_, height_;
+  int binning_;
+  long long rowsSeen_ = 0;
+  std::vector<float> values_;
+  std::vector<unsigned short> counts_;  // finite values in each block (b > 1)
+};
 
 // Measures the image `pixels` (width x height, row 1 first; a binned copy
 // when binning > 1), whose saturation level is `saturation` ADU (infinite

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "frame_header.h"
+#include "measure.h"
 #include "night_account.h"
+#include "quality.h"
 #include "thumbnail.h"
 #include "zscale.h"
 
@@ -27,6 +29,8 @@ struct ReportFrame {
   DisplayLimits limits;
   ThumbnailSize size;
   std::string png;  // the thumbnail alone, a PNG file (sheet.h: thumbnailPng)
+  Measurement measurement{};
+  FrameQuality quality{};
 };
 
 struct NightReport {

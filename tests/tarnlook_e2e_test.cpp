@@ -262,9 +262,9 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   ImagePtr sheet = readPng(dir.file("tarnlook.png"));
   ASSERT_TRUE(sheet && rows.size() == 6) << r.out << r.err;
   std::string order;  // of the console, the sheet and the CSV, then of the page's table
-  for (int k = 0, high = 0; k < 5; ++k, high = 0) {
+  for (int k = 0, high = 0, line = 0; k < 5; ++k, high = 0, line = r.out.find('\n', line) + 1) {
     for (int y = 8; y < 8 + 256; ++y) high += greyAt(sheet.get(), 8 + k * 264 + 128, y) == 128;
-    order += {r.out[15 * k], static_cast<char>('0' + std::log2(256.0 / std::max(high, 1))), rows[k + 1][0][0]};
+    order += {r.out[line], static_cast<char>('0' + std::log2(256.0 / std::max(high, 1))), rows[k + 1][0][0]};
   }
   const std::regex row("<tr id=\"f\\d+\"><td><a href=\"#t\\d+\">(.)");
   for (std::sregex_iterator m(page.begin(), page.end(), row), end; m != end; ++m) order += (*m)[1];
