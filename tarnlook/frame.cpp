@@ -179,6 +179,7 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
   frame.grey = stretch(averager.averages(), frame.limits);
   if (binning == 0) {
     frame.measurement.notMeasured = "too large for the memory budget";
+    frame.measurement.binning = 0;
   } else {
     frame.measurement = measurePixels(copy.pixels(), copy.width(), copy.height(), binning,
                                       saturationOf(file.get(), bitpix),

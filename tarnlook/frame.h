@@ -23,7 +23,7 @@ struct Frame {
   ThumbnailSize size;
   std::vector<unsigned char> grey;  // size.width x size.height, top row first
   // Its numbers (measure.h): the stars looked for when DATA-TYP is OBJECT;
-  // "too large for the memory budget" when even a binned copy is.
+  // "too large for the memory budget" (binning 0) when even a binned copy is.
   Measurement measurement;
 };
 

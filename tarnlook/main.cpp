@@ -5,6 +5,7 @@
 //   tarnlook FILE...      the files given, in time order
 //   tarnlook -h | --help, tarnlook --version
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -38,7 +39,7 @@ constexpr int kStatusWriteFailed = 1;  // a picture, the page, the table, the co
 constexpr int kStatusUsage = 2;        // wrong command line
 
 const char* const kUsage =
-    "Usage: tarnlook [FILE...]\n"
+    "Usage: tarnlook [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n"
     "       tarnlook -h | --help\n"
     "       tarnlook --version\n"
     "\n"
@@ -77,6 +78,17 @@ const char* const kUsage =
     "beyond its own), so that the sheets in the folder come from one run; it\n"
     "removes no other file. A run without a frame writes and removes nothing.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
+    "\n"
+    "Every frame is measured (level, noise, maximum, saturated pixels); the\n"
+    "stars of OBJECT frames are found with SEP (count, median FWHM and a/b,\n"
+    "sky, the target at the centre). Frames far from the rest of the night are\n"
+    "flagged with the reason, on the page, in the table and at the end of the\n"
+    "console line, which also gives the FWHM in pixels. The page draws FWHM,\n"
+    "sky and airmass against UT.\n"
+    "  --scale NAXIS1xNAXIS2=ARCSEC\n"
+    "                   arcseconds per pixel of the frames of that image size\n"
+    "                   (a detector at a binning): FWHM in arcseconds too,\n"
+    "                   beside the observer's SEEING; may be given again\n"
     "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
     "and a backslash as \\\\, on the console, the page and in the tables.\n"
     "\n"
@@ -275,7 +287,7 @@ int sheetFailed(const SheetWriter& sheets, const std::vector<ConsoleLine>& conso
   return kStatusWriteFailed;
 }
 
-int run(const std::vector<std::string>& given) {
+int run(const std::vector<std::string>& given, const std::vector<tarnlook::PixelScale>& scales) {
   std::vector<std::string> names = given;
   if (given.empty()) {
     const std::string failure = framesOfFolder(names);
@@ -295,6 +307,7 @@ int run(const std::vector<std::string>& given) {
   LeftoverTemporaries leftovers;
   SheetWriter sheets(leftovers);
   tarnlook::NightReport report;
+  report.scales = scales;
   std::set<std::string> drawn;
   std::map<std::string, std::string> passedOver;  // file to reason
   std::vector<ConsoleLine> console;
@@ -343,8 +356,31 @@ int run(const std::vector<std::string>& given) {
 
 }  // namespace
 
+// "NAXIS1xNAXIS2=ARCSEC", both sizes and the scale positive.
+std::optional<tarnlook::PixelScale> scaleFrom(const std::string& text) {
+  tarnlook::PixelScale scale;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%lldx%lld=%lf%n", &scale.naxis1, &scale.naxis2,
+                  &scale.arcsecPerPixel, &used) != 3 ||
+      static_cast<std::size_t>(used) != text.size() || scale.naxis1 < 1 || scale.naxis2 < 1 ||
+      !(scale.arcsecPerPixel > 0.0) || !std::isfinite(scale.arcsecPerPixel)) {
+    return std::nullopt;
+  }
+  return scale;
+}
+
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args;
+  std::vector<tarnlook::PixelScale> scales;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) != "--scale") {
+      args.push_back(argv[i]);
+      continue;
+    }
+    const auto scale = i + 1 < argc ? scaleFrom(argv[++i]) : std::nullopt;
+    if (!scale) return usageError("--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42");
+    scales.push_back(*scale);
+  }
   for (const std::string& arg : args) {
     if (!arg.empty() && arg[0] == '-' && !isKnown(arg)) {
       return usageError("unknown argument '" + arg + "'");
@@ -363,7 +399,7 @@ int main(int argc, char** argv) {
     }
     return finishStandardOutput();
   }
-  const int status = run(args);
+  const int status = run(args, scales);
   const int console = finishStandardOutput();
   return status != 0 ? status : console;
 }

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <map>
 
+#include "chart.h"
 #include "escape.h"
 #include "label.h"
+#include "measure_report.h"
 
 namespace tarnlook {
 
@@ -199,10 +201,12 @@ std::string figure(const ReportFrame& frame, std::size_t index) {
          std::to_string(frame.size.height * frame.size.zoom) + "\"" +
          (frame.size.zoom > 1 ? " class=\"zoom\"" : "") + " alt=\"" + name + "\" title=\"" + name +
          "\"></a><figcaption>" + name + (what.empty() ? "" : "<br>" + what) +
-         (frame.time ? "<br>UT " + utClock(*frame.time) : "") + "</figcaption></figure>\n";
+         (frame.time ? "<br>UT " + utClock(*frame.time) : "") + flagCaption(frame) +
+         "</figcaption></figure>\n";
 }
 
-std::string frameRow(const ReportFrame& frame, std::size_t index) {
+std::string frameRow(const ReportFrame& frame, std::size_t index,
+                     const std::vector<PixelScale>& scales) {
   const FrameHeader& h = frame.header;
   const bool impossible = impossibleAirmass(h.airmass);
   const std::string airmass =
@@ -214,17 +218,17 @@ std::string frameRow(const ReportFrame& frame, std::size_t index) {
          cell(html(h.object)) + cell(html(h.dataType)) + cell(html(h.filter)) +
          cell(html(h.exptime), "n") + cell(html(h.ut), "t") + airmass +
          cell(limitText(frame.limits.low), "n") + cell(limitText(frame.limits.high), "n") +
-         "</tr>\n";
+         measureCells(frame, scales) + "</tr>\n";
 }
 
 std::string frameTable(const NightReport& report) {
   std::string text =
       "<div class=\"rows\"><table>\n<thead><tr><th>File</th><th>OBJECT</th><th>DATA-TYP</th>"
       "<th>FILTER</th><th>EXPTIME</th><th>UT</th><th>AIRMASS</th><th class=\"t\">zscale low</th>"
-      "<th class=\"t\">zscale high</th></tr></thead>\n<tbody>\n";
+      "<th class=\"t\">zscale high</th>" + measureHeadCells() + "</tr></thead>\n<tbody>\n";
   bool impossible = false;
   for (std::size_t i = 0; i < report.frames.size(); ++i) {
-    text += frameRow(report.frames[i], i);
+    text += frameRow(report.frames[i], i, report.scales);
     impossible = impossible || impossibleAirmass(report.frames[i].header.airmass);
   }
   text += "</tbody>\n</table></div>\n";
@@ -257,25 +261,27 @@ std::string reportPage(const NightReport& report) {
       "object-src 'none'; base-uri 'none'; form-action 'none'\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<title>" +
-      title(report) + ": tarnlook</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<h1>" +
+      title(report) + ": tarnlook</title>\n<style>" + kStyle + kMeasureStyle + "</style>\n</head>\n<body>\n<h1>" +
       title(report) + "</h1>\n" + facts(report) + account(report) + "<div class=\"grid\">\n";
   // The thumbnails make most of the page: a third more than their bytes.
   std::size_t size = page.size();
   for (const ReportFrame& frame : report.frames) size += frame.png.size() / 3 * 4 + 1024;
   page.reserve(size);
   for (std::size_t i = 0; i < report.frames.size(); ++i) page += figure(report.frames[i], i);
-  page += "</div>\n" + frameTable(report) + passedOverList(report) + "<p class=\"folder\">Folder " +
+  page += "</div>\n" + nightChart(report) + frameTable(report) + passedOverList(report) + "<p class=\"folder\">Folder " +
           html(report.folder) + "</p>\n</body>\n</html>\n";
   return page;
 }
 
 std::string reportTable(const NightReport& report) {
-  std::string table = "file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high\r\n";
+  std::string table =
+      "file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high" + measureCsvHeader() + "\r\n";
   for (const ReportFrame& frame : report.frames) {
     const FrameHeader& h = frame.header;
     const std::string name = shownName(frame);
     table += csvLine({&name, &h.object, &h.dataType, &h.filter, &h.exptime, &h.ut, &h.airmass}) +
-             "," + limitText(frame.limits.low) + "," + limitText(frame.limits.high) + "\r\n";
+             "," + limitText(frame.limits.low) + "," + limitText(frame.limits.high) +
+             measureCsvFields(frame, report.scales) + "\r\n";
   }
   return table;
 }

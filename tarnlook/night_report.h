@@ -33,11 +33,22 @@ struct ReportFrame {
   FrameQuality quality{};
 };
 
+// The sky's scale on a detector at a binning, known by its image size
+// (tarnlook --scale NAXIS1xNAXIS2=ARCSEC).
+struct PixelScale {
+  long long naxis1 = 0, naxis2 = 0;
+  double arcsecPerPixel = 0.0;
+};
+
+// The scale of the frames of this header's size; none when not given.
+std::optional<double> scaleOf(const std::vector<PixelScale>& scales, const FrameHeader& header);
+
 struct NightReport {
   std::string folder;                   // the folder's name, as bytes
   std::vector<ReportFrame> frames;      // in the night's order, as on the sheets
   std::vector<std::string> passedOver;  // the console notes, in order
   std::optional<NightAccount> account;  // when the folder has a run list
+  std::vector<PixelScale> scales{};     // the scales given
 };
 
 // The page: one UTF-8 HTML file without script or outside reference, the

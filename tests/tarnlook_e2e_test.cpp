@@ -234,8 +234,10 @@ TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
       "(d\\x01\\x7F.fit)  Skipped\nPicture: tarnlook.png (2 frames); page: tarnlook.html; table: tarnlook.csv\n");
   const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4"}));
-  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5"}));
+  EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4", "3.0", "1.48", "4", "0",
+                             "1", "", "", "", "", "", "", "", "", "", "", ""}));
+  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5", "3.0", "2.97",
+                             "5", "0", "1", "", "", "", "", "", "", "", "", "", "", ""}));
   const std::string page = e2e::readFile(dir.file("tarnlook.html"));  // "&lt;" as written
   EXPECT_TRUE(page.find("\"t\">&amp;lt;<") != page.npos && page.find("e=\"a&amp;b&quot;&#39;.fit\"") != page.npos);
   if (!e2e::fileExists("/usr/bin/chromium") && std::getenv("TARNFITS_NO_SKIP")) FAIL() << "no chromium";
@@ -371,7 +373,7 @@ TEST(TarnlookE2e, CommandLine) {
   for (const char* help : {"--help", "-h"}) {
     const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {help});
     EXPECT_EQ(r.exitStatus, 0) << help;
-    EXPECT_EQ(r.out.rfind("Usage: tarnlook [FILE...]\n", 0), 0u) << help;
+    EXPECT_EQ(r.out.rfind("Usage: tarnlook [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n", 0), 0u) << help;
     EXPECT_EQ(r.err, "") << help;
   }
   const e2e::RunResult version = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {"--version"});
@@ -390,6 +392,7 @@ TEST(TarnlookE2e, CommandLine) {
       {{"-"}, "unknown argument '-'"},
       {{"--help", "a.fit"}, "unexpected argument 'a.fit'"},
       {{"a.fit", "--version"}, "unexpected argument 'a.fit'"},
+      {{"--scale", "2048x512"}, "--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42"},
   };
   for (const auto& w : wrong) {
     const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", w.args);
