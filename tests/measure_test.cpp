@@ -6,7 +6,13 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <random>
+#include <regex>
+#include <sstream>
+
+#include "e2e.h"
+#include "nightgen.h"
 
 namespace {
 
@@ -140,6 +146,90 @@ TEST(Measure, BadInputGetsAReason) {
   EXPECT_EQ(tarnlook::measureBinning(4096, 4096), 2);
   EXPECT_EQ(tarnlook::measureBinning(8 * 2048, 8 * 2048), 8);
   EXPECT_EQ(tarnlook::measureBinning(8 * 2048 + 1, 8 * 2048), 0);
+}
+
+// A generated night's folder converted and looked at: each frame's CSV
+// fields (split at every comma) and console line, by file name.
+struct Looked {
+  std::vector<std::string> fields;
+  std::string line;
+};
+std::map<std::string, Looked> lookAt(const std::string& folder, std::string& page) {
+  EXPECT_EQ(e2e::runProgram(TARNFITS_EXE, folder, "", {}, 300).exitStatus, 0);
+  const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, folder, "", {}, 300);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  std::map<std::string, Looked> frames;
+  std::istringstream csv(e2e::readFile(folder + "/tarnlook.csv")), out(r.out);
+  for (std::string line, field; std::getline(csv, line);) {
+    std::istringstream fields(line);
+    std::vector<std::string> split;
+    while (std::getline(fields, field, ',')) split.push_back(field);
+    frames[split[0]].fields = split;
+  }
+  for (std::string line; std::getline(out, line);) frames[line.substr(0, line.find(' '))].line = line;
+  page = e2e::readFile(folder + "/tarnlook.html");
+  return frames;
+}
+
+std::string fitName(const std::string& path) {
+  return path.substr(path.rfind('/') + 1, path.size() - path.rfind('/') - 4) + "fit";
+}
+
+TEST(MeasureNight, TheGeneratorsTruthIsFoundAndEachPlantedProblemFlaggedOnItsFrameAlone) {
+  e2e::ScopedTempDir dir;
+  nightgen::NightOptions options;
+  options.count = 30;
+  options.problems = true;
+  options.editor32 = options.editor16 = false;
+  const std::map<std::string, std::string> flagOf = {
+      {nightgen::kTrailed, "! elongated stars"}, {nightgen::kOutOfFocus, "! FWHM "},
+      {nightgen::kCloudy, "! sky "}, {nightgen::kSaturatedTarget, "! target saturated"},
+      {nightgen::kFaintFlat, "! flat too faint"}, {nightgen::kSaturatedFlat, "! flat near saturation"},
+      {nightgen::kShiftedBias, "! level 700.0 against 600.0"}};
+  const auto files = nightgen::writeSampleNight(dir.path(), options);
+  std::string page;
+  auto frames = lookAt(dir.file(nightgen::kConverterFolder), page);
+  int measured = 0;
+  for (const nightgen::NightFile& file : files) {
+    if (!file.camera) continue;
+    const Looked& frame = frames[fitName(file.path)];
+    const std::size_t bang = frame.line.find("  ! ");  // one flag, the planted problem's
+    const std::string flags = bang == std::string::npos ? "" : frame.line.substr(bang + 2);
+    const std::string expected = file.problem.empty() ? "" : flagOf.at(file.problem);
+    EXPECT_TRUE(flags.rfind(expected, 0) == 0 && flags.empty() == expected.empty() && flags.find(';') == flags.npos) << frame.line;
+    if (file.camera->scene != nightgen::Scene::Sky || !file.problem.empty()) continue;
+    const double fwhm = 2.3548 * file.camera->seeingSigma;  // the truth, and the stars planted
+    const int planted = static_cast<int>(nightgen::plantedStars(*file.camera, file.seed).size());
+    ASSERT_GE(frame.fields.size(), 16u) << file.path;
+    EXPECT_NEAR(std::stoi(frame.fields[14]), planted, 0.25 * planted) << frame.line;
+    if (std::stoi(frame.fields[14]) < 10) continue;
+    EXPECT_NEAR(std::stod(frame.fields[15]), fwhm, 0.1 * fwhm) << frame.line;
+    ++measured;
+  }
+  EXPECT_GE(measured, 30);
+  // The FWHM chart's points go in the night's order, as the rows.
+  page = page.substr(page.find("<svg"), page.find("</svg>") - page.find("<svg"));
+  const std::regex point("<a href=\"#f(\\d+)\"><title>[^<]*</title><circle cx=\"([\\d.]+)\"");
+  std::vector<int> rows;
+  for (std::sregex_iterator m(page.begin(), page.end(), point), end; m != end; ++m) {
+    EXPECT_TRUE(rows.empty() || std::stoi((*m)[1]) > rows.back()) << (*m)[0];
+    rows.push_back(std::stoi((*m)[1]));
+  }
+  EXPECT_GE(rows.size(), 30u);
+}
+
+TEST(MeasureNight, TenCleanNightsRaiseNoFlag) {
+  for (unsigned seed = 1; seed <= 10; ++seed) {
+    e2e::ScopedTempDir dir;
+    nightgen::NightOptions options;
+    options.seed = seed;
+    options.editor32 = options.editor16 = false;
+    nightgen::writeSampleNight(dir.path(), options);
+    std::string page;
+    for (const auto& [name, frame] : lookAt(dir.file(nightgen::kConverterFolder), page)) {
+      EXPECT_EQ(frame.line.find("  ! "), std::string::npos) << "seed " << seed << ": " << frame.line;
+    }
+  }
 }
 
 }  // namespace
