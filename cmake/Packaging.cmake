@@ -83,7 +83,7 @@ the header values, and the same table as CSV (tarnlook.csv).")
 
 # The converters need only the C library (the C++ run-time is linked into
 # them unless TARNFITS_STATIC_CXX_RUNTIME is off); tarnlook also needs the
-# CFITSIO and libgd run-time libraries. dpkg-shlibdeps (Debian package
+# CFITSIO, libgd and SEP run-time libraries. dpkg-shlibdeps (Debian package
 # dpkg-dev) computes the packages and their versions; without it the
 # package names Debian 12's packages without versions.
 find_program(TARNFITS_DPKG_SHLIBDEPS dpkg-shlibdeps)
@@ -91,9 +91,9 @@ if(TARNFITS_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   if(TARNFITS_STATIC_CXX_RUNTIME)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libcfitsio10, libgd3")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libcfitsio10, libgd3, libsep0")
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3, libsep0")
   endif()
 endif()
 
