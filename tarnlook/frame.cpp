@@ -152,7 +152,8 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
     buffer_.resize(static_cast<std::size_t>(rowsPerChunk * width));
   }
   const int binning = measureBinning(width, height);
-  MeasureCopy copy(width, height, std::max(binning, 1));
+  std::optional<MeasureCopy> copy;  // none for a frame too large to measure
+  if (binning > 0) copy.emplace(width, height, binning);
   BlockAverager averager(width, height);
   ZscaleSampler sampler(width * height);
   // Undefined pixels (BLANK of an integer image, NaN of a floating one) come
@@ -169,7 +170,7 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
       return skipped("Cannot read the pixels.");
     }
     const std::size_t finite = averager.addRows(buffer_.data(), rows);
-    if (binning > 0) copy.addRows(buffer_.data(), rows);
+    if (copy) copy->addRows(buffer_.data(), rows);
     sampler.add(buffer_.data(), static_cast<std::size_t>(count), finite);
   }
   const auto limits = zscaleLimits(sampler.sortedSamples());
@@ -177,11 +178,11 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
   frame.limits = *limits;
   frame.size = averager.size();
   frame.grey = stretch(averager.averages(), frame.limits);
-  if (binning == 0) {
+  if (!copy) {
     frame.measurement.notMeasured = "too large for the memory budget";
     frame.measurement.binning = 0;
   } else {
-    frame.measurement = measurePixels(copy.pixels(), copy.width(), copy.height(), binning,
+    frame.measurement = measurePixels(copy->pixels(), copy->width(), copy->height(), binning,
                                       saturationOf(file.get(), bitpix),
                                       frame.header.dataType == "OBJECT");
   }
