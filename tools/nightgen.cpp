@@ -359,7 +359,7 @@ class NightWriter {
   void addProblemCalibrations(Kind kind, const std::string& prefix) {
     for (int i = 0; i < 5; ++i) {
       Planned p;
-      p.name = format("%s%04d.fts", prefix.c_str(), 9001 + i);
+      p.name = format("%s%04d.fts", prefix.c_str(), 9101 + i);
       p.camera.kind = kind;
       p.camera.ccdTemperature = -60.0;
       const bool bias = i < 3;
