@@ -15,7 +15,7 @@ namespace tarnlook {
 
 namespace {
 
-constexpr std::size_t kStatisticsSamples = 200000;  // pixels the median and noise are taken from
+constexpr std::size_t kStatisticsSamples = 50000;  // pixels the median and noise are taken from
 constexpr double kMadToSigma = 1.4826;              // MAD of a normal distribution to its sigma
 constexpr int kMeshFilter = 3;                      // SEP's median filter of the mesh, meshes
 // SEP's extraction, as Source Extractor's defaults have it.
@@ -56,20 +56,23 @@ double median(std::vector<float>& values) {
 
 // The every-frame numbers; returns the count of defined pixels.
 std::size_t statistics(const std::vector<float>& pixels, double saturation, Measurement& m) {
+  std::size_t defined = 0;
+  long long saturated = 0;
+  float maximum = -std::numeric_limits<float>::infinity();
+  for (const float v : pixels) {
+    if (!std::isfinite(v)) continue;
+    ++defined;
+    maximum = std::max(maximum, v);
+    saturated += v >= saturation;
+  }
+  m.saturatedPixels = saturated;
   const std::size_t stride = std::max<std::size_t>(1, pixels.size() / kStatisticsSamples);
   std::vector<float> sample;
   sample.reserve(pixels.size() / stride + 1);
-  std::size_t defined = 0;
-  double maximum = -std::numeric_limits<double>::infinity();
-  for (std::size_t i = 0; i < pixels.size(); ++i) {
-    const float v = pixels[i];
-    if (!std::isfinite(v)) continue;
-    ++defined;
-    maximum = std::max(maximum, static_cast<double>(v));
-    if (v >= saturation) ++m.saturatedPixels;
-    if (i % stride == 0) sample.push_back(v);
+  for (std::size_t i = 0; i < pixels.size(); i += stride) {
+    if (std::isfinite(pixels[i])) sample.push_back(pixels[i]);
   }
-  if (sample.empty()) return 0;
+  if (sample.empty()) return defined;
   m.maximum = maximum;
   m.median = median(sample);
   for (float& v : sample) v = std::fabs(v - static_cast<float>(m.median));
@@ -79,8 +82,9 @@ std::size_t statistics(const std::vector<float>& pixels, double saturation, Meas
 
 // The undefined pixels set to the median and marked in a mask; empty when
 // there is none.
-std::vector<unsigned char> maskUndefined(std::vector<float>& pixels, double level) {
+std::vector<unsigned char> maskUndefined(std::vector<float>& pixels, double level, bool any) {
   std::vector<unsigned char> mask;
+  if (!any) return mask;
   for (std::size_t i = 0; i < pixels.size(); ++i) {
     if (std::isfinite(pixels[i])) continue;
     if (mask.empty()) mask.assign(pixels.size(), 0);
@@ -154,13 +158,13 @@ void summarise(const std::vector<Source>& stars, long long width, long long heig
 
 // The stars of the image, or the reason in m.notMeasured.
 void measureStars(std::vector<float>& pixels, long long width, long long height, int binning,
-                  double saturation, Measurement& m) {
+                  double saturation, bool undefined, Measurement& m) {
   if (width < kMeshPixels || height < kMeshPixels) {
     m.notMeasured = "smaller than the background mesh (" + std::to_string(kMeshPixels) + " x " +
                     std::to_string(kMeshPixels) + " pixels)";
     return;
   }
-  const std::vector<unsigned char> mask = maskUndefined(pixels, m.median);
+  const std::vector<unsigned char> mask = maskUndefined(pixels, m.median, undefined);
   sep_image image{};
   image.data = pixels.data();
   image.dtype = SEP_TFLOAT;
@@ -265,7 +269,7 @@ Measurement measurePixels(std::vector<float>& pixels, long long width, long long
     m.notMeasured = "a constant frame";
     return m;
   }
-  measureStars(pixels, width, height, binning, saturation, m);
+  measureStars(pixels, width, height, binning, saturation, defined < pixels.size(), m);
   return m;
 }
 

@@ -25,7 +25,7 @@ constexpr double kMaxStarPeakFraction = 0.4;
 constexpr long long kMeasureBudgetPixels = 4LL << 20;  // 16 MiB of floats
 constexpr int kMaxBinning = 8;
 // SEP's own limits, set once per process (setSepLimits).
-constexpr std::size_t kSepPixelStack = 1000000;  // pixels in objects being extracted
+constexpr std::size_t kSepPixelStack = 300000;  // pixels in objects being extracted (SEP's default)
 constexpr int kSepSubObjects = 1024;             // sub-objects in one deblending
 
 // The numbers of one frame. Values from the pixels of a binned copy are
@@ -37,6 +37,7 @@ struct Measurement {
   // Every frame, over its defined pixels (NaN and infinite values are undefined):
   double median = 0.0;           // ADU
   double noise = 0.0;            // ADU: 1.4826 x the median absolute deviation
+                                 // (median and deviation of 50 000 pixels taken evenly)
   double maximum = 0.0;          // ADU
   long long saturatedPixels = 0; // at or above the saturation level
   // OBJECT frames (`stars` set when the stars were looked for):

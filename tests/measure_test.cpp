@@ -97,14 +97,14 @@ TEST(Measure, BadInputGetsAReason) {
   struct Case { const char* what; Scene scene; void (*spoil)(std::vector<float>&); std::size_t pixelStack; int subObjects;
                 const char* reason; };  // "" for measured
   const Case cases[] = {
-      {"NaN rows", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.begin() + 512 * 20, nan); }, 1000000, 1024, ""},
-      {"infinite samples", {}, [](std::vector<float>& p) { for (std::size_t i = 0; i < p.size(); i += 97) p[i] = -inf; }, 1000000, 1024, ""},
-      {"mostly NaN", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.begin() + 512 * 300, nan); }, 1000000, 1024, "too few defined pixels"},
-      {"constant", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.end(), 1000.0f); }, 1000000, 1024, "a constant frame"},
-      {"smaller than the mesh", {63, 512}, nullptr, 1000000, 1024, "smaller than the background mesh (64 x 64 pixels)"},
-      {"thousands of sources", crowded, nullptr, 1000000, 1024, ""},
+      {"NaN rows", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.begin() + 512 * 20, nan); }, tarnlook::kSepPixelStack, 1024, ""},
+      {"infinite samples", {}, [](std::vector<float>& p) { for (std::size_t i = 0; i < p.size(); i += 97) p[i] = -inf; }, tarnlook::kSepPixelStack, 1024, ""},
+      {"mostly NaN", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.begin() + 512 * 300, nan); }, tarnlook::kSepPixelStack, 1024, "too few defined pixels"},
+      {"constant", {}, [](std::vector<float>& p) { std::fill(p.begin(), p.end(), 1000.0f); }, tarnlook::kSepPixelStack, 1024, "a constant frame"},
+      {"smaller than the mesh", {63, 512}, nullptr, tarnlook::kSepPixelStack, 1024, "smaller than the background mesh (64 x 64 pixels)"},
+      {"thousands of sources", crowded, nullptr, tarnlook::kSepPixelStack, 1024, ""},
       {"pixel stack full", {}, nullptr, 100, 1024, "SEP: internal pixel buffer full"},
-      {"too many sub-objects", crowded, nullptr, 1000000, 1, "SEP: object deblending overflow"},
+      {"too many sub-objects", crowded, nullptr, tarnlook::kSepPixelStack, 1, "SEP: object deblending overflow"},
   };
   for (const Case& c : cases) {
     tarnlook::setSepLimits(c.pixelStack, c.subObjects);
