@@ -105,6 +105,7 @@ std::vector<Source> starsOf(const sep_image& image, const sep_catalog& c, const 
   std::vector<Source> stars;
   const double half = 0.5;
   for (int i = 0; i < c.nobj; ++i) {
+    if (!(c.peak[i] <= kMaxStarPeakFraction * c.flux[i]) || c.b[i] <= 0.0f) continue;
     const double rmax = std::max(kMinFluxRadius, kFluxRadiusInA * c.a[i]);
     double radius = 0.0;
     short flag = 0;
@@ -114,7 +115,6 @@ std::vector<Source> starsOf(const sep_image& image, const sep_catalog& c, const 
     }
     // A Gaussian holds half its light within FWHM / 2.
     const double fwhm = 2.0 * radius;
-    if (!(c.peak[i] <= kMaxStarPeakFraction * c.flux[i]) || c.b[i] <= 0.0f) continue;
     const std::size_t peak = static_cast<std::size_t>(c.ypeak[i]) * static_cast<std::size_t>(image.w) +
                              static_cast<std::size_t>(c.xpeak[i]);
     const double raw = static_cast<const float*>(image.data)[peak] +
@@ -181,6 +181,10 @@ void measureStars(std::vector<float>& pixels, long long width, long long height,
     return;
   }
   const float rms = sep_bkg_globalrms(bkg.get());
+  if (!(rms > 0.0f)) {  // the meshes are flat where the median deviation was not
+    m.notMeasured = "a constant frame";
+    return;
+  }
   m.skyLevel = sep_bkg_global(bkg.get());
   status = sep_bkg_subarray(bkg.get(), pixels.data(), SEP_TFLOAT);
   image.noiseval = rms;
