@@ -4,6 +4,8 @@
 //   tarnlook              every *.fit of the current folder, in time order
 //   tarnlook FILE...      the files given, in time order
 //   tarnlook -h | --help, tarnlook --version
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +39,7 @@ namespace {
 
 constexpr int kStatusWriteFailed = 1;  // a picture, the page, the table, the console or the folder failed
 constexpr int kStatusUsage = 2;        // wrong command line
+constexpr int kMmapThresholdBytes = 1 << 20;  // blocks this large are mapped, not kept
 
 const char* const kUsage =
     "Usage: tarnlook [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n"
@@ -399,6 +402,10 @@ int main(int argc, char** argv) {
     }
     return finishStandardOutput();
   }
+  // A frame's pixels (megabytes) come straight from the system and go back
+  // to it: else the allocator keeps them in each reading thread's heap, and
+  // the memory grows with the threads the night has used.
+  mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
   const int status = run(args, scales);
   const int console = finishStandardOutput();
   return status != 0 ? status : console;
