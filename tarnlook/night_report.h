@@ -62,9 +62,11 @@ struct NightReport {
 //    input not converted, "input -> output: status";
 //  - a grid of the thumbnails (ids "t1", "t2", ...) that wraps to the
 //    window, each a link to its row, with the name, OBJECT, DATA-TYP,
-//    FILTER and the UT of the exposure under it;
+//    FILTER and the UT of the exposure under it, then its flags;
+//  - the night drawn over UT (chart.h: nightChart);
 //  - the table of the frames (file, OBJECT, DATA-TYP, FILTER, EXPTIME, UT,
-//    AIRMASS and the two zscale limits; rows "f1", "f2", ..., each file
+//    AIRMASS, the two zscale limits, then the measurements and flags
+//    (measure_report.h: measureCells); rows "f1", "f2", ..., each file
 //    name a link back to its thumbnail) in a box of its own that scrolls
 //    sideways on a narrow screen; an AIRMASS below 1 marked as impossible
 //    with a footnote;
@@ -75,7 +77,8 @@ std::string reportPage(const NightReport& report);
 
 // The same table as CSV (RFC 4180, CRLF line ends): the header line
 //   file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high
-// then one line per frame; texts in their visible() form, quoted where
+// and the measured columns (measure_report.h: measureCsvHeader), then one
+// line per frame; texts in their visible() form, quoted where
 // needed (csvField); a missing header value is an empty field.
 std::string reportTable(const NightReport& report);
 
