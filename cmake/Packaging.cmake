@@ -97,7 +97,7 @@ the header values, and the same table as CSV (tarnlook.csv).")
 
 # The converters need only the C library (the C++ run-time is linked into
 # them unless TARNFITS_STATIC_CXX_RUNTIME is off); tarnlook also needs the
-# CFITSIO and libgd run-time libraries. dpkg-shlibdeps (Debian package
+# CFITSIO, libgd and SEP run-time libraries. dpkg-shlibdeps (Debian package
 # dpkg-dev) computes the packages and their versions; without it the
 # package names Debian 12's packages without versions (cmake/DebianDepends.cmake
 # puts that list in when cpack runs with CPACK_DEBIAN_PACKAGE_SHLIBDEPS off).
@@ -108,9 +108,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 endif()
 if(TARNFITS_STATIC_CXX_RUNTIME)
-  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libcfitsio10, libgd3")
+  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libcfitsio10, libgd3, libsep0")
 else()
-  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3")
+  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3, libsep0")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/DebianDepends.cmake)
 

@@ -65,8 +65,8 @@ void readHeader(fitsfile* file, int extension, FrameHeader& header) {
 // `extension`, `naxis` and the first two axes. Returns nothing, or why
 // there is no image to draw.
 std::optional<PassedOver> openImage(const std::string& name, FitsPtr& file, int& extension,
-                                    int& naxis, long naxes[2]) {
-  int status = 0, bitpix = 0;
+                                    int& naxis, long naxes[2], int& bitpix) {
+  int status = 0;
   fitsfile* opened = nullptr;
   // The disk-file opener takes the name as it stands: brackets, '%' or
   // blanks in it mean nothing to CFITSIO.
@@ -98,6 +98,17 @@ std::optional<PassedOver> openImage(const std::string& name, FitsPtr& file, int&
   }
 }
 
+// The saturation level of the image: its BITPIX with its BZERO and BSCALE.
+double saturationOf(fitsfile* file, int bitpix) {
+  double bzero = 0.0, bscale = 1.0;
+  int status = 0;
+  if (fits_read_key(file, TDOUBLE, "BZERO", &bzero, nullptr, &status) != 0) bzero = 0.0;
+  status = 0;
+  if (fits_read_key(file, TDOUBLE, "BSCALE", &bscale, nullptr, &status) != 0) bscale = 1.0;
+  fits_clear_errmsg();
+  return saturationLevel(bitpix, bzero, bscale);
+}
+
 }  // namespace
 
 std::string noteOf(const PassedOver& file) {
@@ -106,19 +117,20 @@ std::string noteOf(const PassedOver& file) {
 
 std::optional<FrameHeader> FrameReader::header(const std::string& name) {
   FitsPtr file;
-  int extension = 0, naxis = 0;
+  int extension = 0, naxis = 0, bitpix = 0;
   long naxes[2] = {0, 0};
-  if (openImage(name, file, extension, naxis, naxes)) return std::nullopt;
+  if (openImage(name, file, extension, naxis, naxes, bitpix)) return std::nullopt;
   FrameHeader header;
   readHeader(file.get(), extension, header);
   return header;
 }
 
-std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& frame) {
+std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& frame,
+                                            const std::function<void(FrameHeader&)>& complete) {
   FitsPtr file;
-  int extension = 0, naxis = 0;
+  int extension = 0, naxis = 0, bitpix = 0;
   long naxes[2] = {0, 0};
-  if (auto passed = openImage(name, file, extension, naxis, naxes)) return passed;
+  if (auto passed = openImage(name, file, extension, naxis, naxes, bitpix)) return passed;
   const auto skipped = [&](const std::string& reason) {
     return PassedOver{name, extension, reason};
   };
@@ -134,6 +146,7 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
   readHeader(file.get(), extension, frame.header);
   frame.header.naxis1 = naxes[0];
   frame.header.naxis2 = naxes[1];
+  if (complete) complete(frame.header);
 
   int status = 0;
   const long long width = naxes[0], height = naxes[1];
@@ -141,6 +154,9 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
   if (buffer_.size() < static_cast<std::size_t>(rowsPerChunk * width)) {
     buffer_.resize(static_cast<std::size_t>(rowsPerChunk * width));
   }
+  const int binning = measureBinning(width, height);
+  std::optional<MeasureCopy> copy;  // none for a frame too large to measure
+  if (binning > 0) copy.emplace(width, height, binning);
   BlockAverager averager(width, height);
   ZscaleSampler sampler(width * height);
   // Undefined pixels (BLANK of an integer image, NaN of a floating one) come
@@ -157,6 +173,7 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
       return skipped("Cannot read the pixels.");
     }
     const std::size_t finite = averager.addRows(buffer_.data(), rows);
+    if (copy) copy->addRows(buffer_.data(), rows);
     sampler.add(buffer_.data(), static_cast<std::size_t>(count), finite);
   }
   const auto limits = zscaleLimits(sampler.sortedSamples());
@@ -164,6 +181,14 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
   frame.limits = *limits;
   frame.size = averager.size();
   frame.grey = stretch(averager.averages(), frame.limits);
+  if (!copy) {
+    frame.measurement.notMeasured = "too large for the memory budget";
+    frame.measurement.binning = 0;
+  } else {
+    frame.measurement = measurePixels(copy->pixels(), copy->width(), copy->height(), binning,
+                                      saturationOf(file.get(), bitpix),
+                                      frame.header.dataType == "OBJECT");
+  }
   return std::nullopt;
 }
 

@@ -4,11 +4,13 @@
 #ifndef TARNLOOK_FRAME_H
 #define TARNLOOK_FRAME_H
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "frame_header.h"
+#include "measure.h"
 #include "thumbnail.h"
 #include "zscale.h"
 
@@ -21,6 +23,9 @@ struct Frame {
   DisplayLimits limits;
   ThumbnailSize size;
   std::vector<unsigned char> grey;  // size.width x size.height, top row first
+  // Its numbers (measure.h): the stars looked for when DATA-TYP is OBJECT;
+  // "too large for the memory budget" (binning 0) when even a binned copy is.
+  Measurement measurement;
 };
 
 // A file that was not drawn, and why.
@@ -54,7 +59,10 @@ class FrameReader {
   //   "Image rows too long."         NAXIS1 over 2^24
   //   "Cannot read the pixels."      truncated data
   //   "No defined pixel."            every pixel NaN or BLANK
-  std::optional<PassedOver> read(const std::string& name, Frame& frame);
+  // `complete`, when given, fills in what the header lacks (the run list's
+  // values for an editor's output) before the frame is measured.
+  std::optional<PassedOver> read(const std::string& name, Frame& frame,
+                                 const std::function<void(FrameHeader&)>& complete = {});
 
   // The header of the image that read() would draw; nothing when the file
   // has no image. Reads the headers only.

@@ -4,13 +4,20 @@
 //   tarnlook              every *.fit of the current folder, in time order
 //   tarnlook FILE...      the files given, in time order
 //   tarnlook -h | --help, tarnlook --version
+#include <malloc.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "escape.h"
@@ -20,7 +27,9 @@
 #include "label.h"
 #include "leftovers.h"
 #include "night_account_file.h"
+#include "measure.h"
 #include "night_report_file.h"
+#include "quality.h"
 #include "sheet.h"
 #include "temporary_file.h"
 
@@ -32,9 +41,10 @@ namespace {
 
 constexpr int kStatusWriteFailed = 1;  // a picture, the page, the table, the console or the folder failed
 constexpr int kStatusUsage = 2;        // wrong command line
+constexpr int kMmapThresholdBytes = 1 << 20;  // blocks this large are mapped, not kept
 
 const char* const kUsage =
-    "Usage: tarnlook [FILE...]\n"
+    "Usage: tarnlook [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n"
     "       tarnlook -h | --help\n"
     "       tarnlook --version\n"
     "\n"
@@ -75,6 +85,17 @@ const char* const kUsage =
     "but for the page and tables when the folder's run list or a run record\n"
     "has an account to give.\n"
     "A file that is not a FITS file with a 2-D image is passed over with a note.\n"
+    "\n"
+    "Every frame is measured (level, noise, maximum, saturated pixels); the\n"
+    "stars of OBJECT frames are found with SEP (count, median FWHM and a/b,\n"
+    "sky, the target at the centre). Frames far from the rest of the night are\n"
+    "flagged with the reason, on the page, in the table and at the end of the\n"
+    "console line, which also gives the FWHM in pixels. The page draws FWHM,\n"
+    "sky and airmass against UT.\n"
+    "  --scale NAXIS1xNAXIS2=ARCSEC\n"
+    "                   arcseconds per pixel of the frames of that image size\n"
+    "                   (a detector at a binning): FWHM in arcseconds too,\n"
+    "                   beside the observer's SEEING; may be given again\n"
     "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
     "and a backslash as \\\\, on the console, the page and in the tables.\n"
     "\n"
@@ -162,6 +183,13 @@ class SheetWriter {
     return flush(tarnlook::sheetName(static_cast<int>(written_.size()) + 1, !written_.empty()));
   }
 
+  // Says which sheet could not be written, after add() or finish() failed.
+  void reportFailure() const {
+    std::printf("Cannot write. (%s)\n", failure_.first.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarnlook: %s\n", failure_.second.c_str());
+  }
+
   // The number of sheets written.
   int count() const { return static_cast<int>(written_.size()); }
 
@@ -178,9 +206,7 @@ class SheetWriter {
   bool flush(const std::string& name) {
     const std::string error = tarnlook::writeSheet(pending_, name, leftovers_);
     if (!error.empty()) {
-      std::printf("Cannot write. (%s)\n", name.c_str());
-      std::fflush(stdout);
-      std::fprintf(stderr, "tarnlook: %s\n", error.c_str());
+      failure_ = {name, error};
       return false;
     }
     written_.push_back(name + " (" + std::to_string(pending_.size()) +
@@ -190,6 +216,7 @@ class SheetWriter {
   }
 
   LeftoverTemporaries& leftovers_;
+  std::pair<std::string, std::string> failure_;  // the sheet and why, once one failed
   std::vector<tarnlook::Frame> pending_;
   std::vector<std::string> written_;
 };
@@ -203,7 +230,91 @@ std::string reportLine(bool account) {
                   : std::string("; table: ") + tarnlook::kTableName);
 }
 
-int run(const std::vector<std::string>& given) {
+// What the run list and the camera's cards give the header of an output
+// that lacks them (tarnlook::fillFromRunList), by the output's name.
+using Fill = std::function<tarnlook::Filled(const std::string&, tarnlook::FrameHeader&)>;
+
+// A frame read and measured, or why it was passed over.
+struct Read {
+  std::optional<tarnlook::PassedOver> passed;
+  tarnlook::Frame frame;
+  tarnlook::Filled filled;  // what `fill` gave its header
+};
+
+Read readFrame(const std::string& name, const Fill& fill) {
+  Read read;
+  tarnlook::FrameReader reader;
+  read.passed = reader.read(name, read.frame, [&](tarnlook::FrameHeader& header) {
+    read.filled = fill(name, header);
+  });
+  return read;
+}
+
+// Reads the frames `order` of `names` in that order, each on a thread of
+// its own, at most one per core ahead of the one taken (frames are
+// independent; CFITSIO and SEP keep no state between them, and `fill` only
+// reads).
+class FrameQueue {
+ public:
+  FrameQueue(const std::vector<std::string>& names, std::vector<std::size_t> order, const Fill& fill)
+      : names_(names), order_(std::move(order)), fill_(fill),
+        ahead_(std::max(1u, std::thread::hardware_concurrency())) {}
+
+  bool done() const { return taken_ == order_.size(); }
+
+  Read take() {
+    while (pending_.size() < ahead_ && started_ < order_.size()) {
+      pending_.push_back(std::async(std::launch::async, readFrame,
+                                    std::cref(names_[order_[started_++]]), std::cref(fill_)));
+    }
+    Read read = pending_.front().get();
+    pending_.pop_front();
+    ++taken_;
+    return read;
+  }
+
+ private:
+  const std::vector<std::string>& names_;
+  std::vector<std::size_t> order_;
+  const Fill& fill_;
+  std::size_t ahead_;
+  std::size_t started_ = 0, taken_ = 0;
+  std::deque<std::future<Read>> pending_;
+};
+
+// The console's lines, in the night's order: the frames' lines end with
+// what the whole night says of them, so they are printed at the end.
+struct ConsoleLine {
+  std::string text;
+  std::optional<std::size_t> frame;  // index in the report's frames
+};
+
+void printConsole(const std::vector<ConsoleLine>& lines, const tarnlook::NightReport& report) {
+  for (const ConsoleLine& line : lines) {
+    std::string text = line.text;
+    if (line.frame) {
+      const tarnlook::ReportFrame& f = report.frames[*line.frame];
+      text += tarnlook::consoleEnd(f.header, f.measurement, f.quality);
+    }
+    std::printf("%s\n", text.c_str());
+  }
+}
+
+void judge(tarnlook::NightReport& report) {
+  std::vector<tarnlook::QualityInput> inputs;
+  for (const tarnlook::ReportFrame& f : report.frames) inputs.push_back({&f.header, &f.measurement});
+  const std::vector<tarnlook::FrameQuality> quality = tarnlook::judgeNight(inputs);
+  for (std::size_t i = 0; i < quality.size(); ++i) report.frames[i].quality = quality[i];
+}
+
+int sheetFailed(const SheetWriter& sheets, const std::vector<ConsoleLine>& console,
+                const tarnlook::NightReport& report) {
+  printConsole(console, report);
+  sheets.reportFailure();
+  return kStatusWriteFailed;
+}
+
+int run(const std::vector<std::string>& given, const std::vector<tarnlook::PixelScale>& scales) {
   std::vector<std::string> names = given;
   if (given.empty()) {
     const std::string failure = framesOfFolder(names);
@@ -211,47 +322,57 @@ int run(const std::vector<std::string>& given) {
   }
   const auto lines = given.empty() ? tarnlook::readRunListLines() : std::nullopt;
   const auto makers = makersOfOutputs(lines);
-  const auto fill = [&makers](const std::string& name, tarnlook::FrameHeader& header) {
+  // What an output's run-list line and its camera's cards give a header
+  // that lacks them: before the night is ordered and the frame measured.
+  const Fill fill = [&makers](const std::string& name, tarnlook::FrameHeader& header) {
     const auto maker = makers.find(name);
     if (maker == makers.end()) return tarnlook::Filled{};
     return tarnlook::fillFromRunList(header, maker->second);
   };
-  tarnlook::FrameReader reader;
-  // The night's order, from the headers alone: the sheets are drawn, and
-  // the console lines printed, while the pixels stream past in it.
+  // The night's order, from the headers alone: the sheets are drawn while
+  // the pixels stream past in it.
   std::vector<std::optional<double>> times;
-  for (const std::string& name : names) {
-    auto header = reader.header(name);
-    if (header) fill(name, *header);
-    times.push_back(header ? tarnlook::exposureTime(*header) : std::nullopt);
+  {
+    tarnlook::FrameReader reader;
+    for (const std::string& name : names) {
+      auto header = reader.header(name);
+      if (header) fill(name, *header);
+      times.push_back(header ? tarnlook::exposureTime(*header) : std::nullopt);
+    }
   }
   // The temporaries of killed runs beside the pictures go as they are
   // written again; this run's own go if a signal ends it.
   removeTemporariesOnSignals();
+  tarnlook::setSepLimits();
   LeftoverTemporaries leftovers;
   SheetWriter sheets(leftovers);
   tarnlook::NightReport report;
+  report.scales = scales;
   std::set<std::string> drawn;
   std::map<std::string, std::string> passedOver;  // file to reason
-  for (const std::size_t i : tarnlook::nightOrder(times)) {
-    tarnlook::Frame frame;
-    if (const auto passed = reader.read(names[i], frame)) {
+  std::vector<ConsoleLine> console;
+  for (FrameQueue queue(names, tarnlook::nightOrder(times), fill); !queue.done();) {
+    Read read = queue.take();
+    if (const auto& passed = read.passed) {
       const std::string note = tarnlook::noteOf(*passed);
-      std::printf("%s\n", note.c_str());
+      console.push_back({note, std::nullopt});
       const std::string shown = tarnlook::hduName(passed->name, passed->extension);
       report.passedOver.push_back(tarnlook::visible(shown) + ": " + passed->reason);
       passedOver[passed->name] = passed->reason;
       continue;
     }
-    const tarnlook::Filled filled = fill(frame.name, frame.header);
-    std::printf("%s\n", tarnlook::consoleLine(tarnlook::hduName(frame.name, frame.extension),
-                                              frame.header, frame.limits).c_str());
+    tarnlook::Frame& frame = read.frame;
+    console.push_back({tarnlook::consoleLine(tarnlook::hduName(frame.name, frame.extension),
+                                             frame.header, frame.limits),
+                       report.frames.size()});
     drawn.insert(frame.name);
     report.frames.push_back({frame.name, frame.extension, frame.header,
                              tarnlook::exposureTime(frame.header), frame.limits, frame.size,
-                             tarnlook::thumbnailPng(frame), filled});
-    if (!sheets.add(std::move(frame))) return kStatusWriteFailed;
+                             tarnlook::thumbnailPng(frame), read.filled, frame.measurement, {}});
+    if (!sheets.add(std::move(frame))) return sheetFailed(sheets, console, report);
   }
+  judge(report);
+  printConsole(console, report);
   // The account belongs to the folder's night: not to frames picked by name.
   if (given.empty()) report.account = tarnlook::readAccount(lines, drawn, passedOver);
   const bool account = report.account.has_value();
@@ -263,7 +384,7 @@ int run(const std::vector<std::string>& given) {
                             : "No frame to draw; nothing written.");
     return 0;
   }
-  if (!drewNothing && !sheets.finish()) return kStatusWriteFailed;
+  if (!drewNothing && !sheets.finish()) return sheetFailed(sheets, {}, report);
   if (const auto failure = tarnlook::writeReport(std::move(report), leftovers)) {
     std::printf("Cannot write. (%s)\n", failure->file.c_str());
     std::fflush(stdout);
@@ -282,8 +403,31 @@ int run(const std::vector<std::string>& given) {
 
 }  // namespace
 
+// "NAXIS1xNAXIS2=ARCSEC", both sizes and the scale positive.
+std::optional<tarnlook::PixelScale> scaleFrom(const std::string& text) {
+  tarnlook::PixelScale scale;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%lldx%lld=%lf%n", &scale.naxis1, &scale.naxis2,
+                  &scale.arcsecPerPixel, &used) != 3 ||
+      static_cast<std::size_t>(used) != text.size() || scale.naxis1 < 1 || scale.naxis2 < 1 ||
+      !(scale.arcsecPerPixel > 0.0) || !std::isfinite(scale.arcsecPerPixel)) {
+    return std::nullopt;
+  }
+  return scale;
+}
+
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args;
+  std::vector<tarnlook::PixelScale> scales;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) != "--scale") {
+      args.push_back(argv[i]);
+      continue;
+    }
+    const auto scale = i + 1 < argc ? scaleFrom(argv[++i]) : std::nullopt;
+    if (!scale) return usageError("--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42");
+    scales.push_back(*scale);
+  }
   for (const std::string& arg : args) {
     if (!arg.empty() && arg[0] == '-' && !isKnown(arg)) {
       return usageError("unknown argument '" + arg + "'");
@@ -302,7 +446,11 @@ int main(int argc, char** argv) {
     }
     return finishStandardOutput();
   }
-  const int status = run(args);
+  // A frame's pixels (megabytes) come straight from the system and go back
+  // to it: else the allocator keeps them in each reading thread's heap, and
+  // the memory grows with the threads the night has used.
+  mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
+  const int status = run(args, scales);
   const int console = finishStandardOutput();
   return status != 0 ? status : console;
 }

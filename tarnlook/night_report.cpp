@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <map>
 
+#include "chart.h"
 #include "escape.h"
 #include "label.h"
+#include "measure_report.h"
 
 namespace tarnlook {
 
@@ -296,12 +298,14 @@ std::string figure(const ReportFrame& frame, std::size_t index, const std::strin
          std::to_string(frame.size.height * frame.size.zoom) + "\"" +
          (frame.size.zoom > 1 ? " class=\"zoom\"" : "") + " alt=\"" + name + "\" title=\"" + name +
          "\"></a><figcaption>" + name + (what.empty() ? "" : "<br>" + what) +
-         (frame.time ? "<br>UT " + utClock(*frame.time) : "") + marks + "</figcaption></figure>\n";
+         (frame.time ? "<br>UT " + utClock(*frame.time) : "") + marks + flagCaption(frame) +
+         "</figcaption></figure>\n";
 }
 
 // The row of a frame: the file, OBJECT, UT and AIRMASS first, so that a
-// phone shows them without a swipe.
-std::string frameRow(const ReportFrame& frame, std::size_t index, const std::string& warning) {
+// phone shows them without a swipe; the measurements last.
+std::string frameRow(const ReportFrame& frame, std::size_t index, const std::string& warning,
+                     const std::vector<PixelScale>& scales) {
   const FrameHeader& h = frame.header;
   const std::string airmass =
       impossibleAirmass(h) ? "<td class=\"n bad\" title=\"" + std::string(kImpossibleAirmass) +
@@ -314,21 +318,21 @@ std::string frameRow(const ReportFrame& frame, std::size_t index, const std::str
          cell(html(h.object)) + cell(html(h.ut), "t") + airmass + cell(html(h.dataType)) +
          cell(html(h.filter)) + cell(html(h.exptime), "n") +
          cell(limitText(frame.limits.low), "n") + cell(limitText(frame.limits.high), "n") +
-         "</tr>\n";
+         measureCells(frame, scales) + "</tr>\n";
 }
 
 std::string frameTable(const NightReport& report) {
   std::string text =
       "<div class=\"rows\"><table>\n<thead><tr><th>File</th><th>OBJECT</th><th>UT</th>"
       "<th>AIRMASS</th><th>DATA-TYP</th><th>FILTER</th><th>EXPTIME</th><th class=\"t\">zscale "
-      "low</th><th class=\"t\">zscale high</th></tr></thead>\n<tbody>\n";
+      "low</th><th class=\"t\">zscale high</th>" + measureHeadCells() + "</tr></thead>\n<tbody>\n";
   bool impossible = false;
   for (std::size_t i = 0; i < report.frames.size(); ++i) {
-    text += frameRow(report.frames[i], i, warningOf(report, report.frames[i]));
+    text += frameRow(report.frames[i], i, warningOf(report, report.frames[i]), report.scales);
     impossible = impossible || impossibleAirmass(report.frames[i].header);
   }
-  text += "</tbody>\n</table></div>\n<p class=\"more\">The table scrolls sideways: EXPTIME and "
-          "the zscale limits are to the right.</p>\n";
+  text += "</tbody>\n</table></div>\n<p class=\"more\">The table scrolls sideways: EXPTIME, "
+          "the zscale limits and the measurements are to the right.</p>\n";
   if (impossible) text += "<p id=\"impossible\">* " + std::string(kImpossibleAirmass) + "</p>\n";
   return text;
 }
@@ -350,28 +354,30 @@ std::string reportPage(const NightReport& report) {
       "object-src 'none'; base-uri 'none'; form-action 'none'\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<title>" +
-      title(report) + ": tarnlook</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<h1>" +
-      title(report) + "</h1>\n" + problems(report) + runs(report) + facts(report) +
-      "<div class=\"grid\">\n";
+      title(report) + ": tarnlook</title>\n<style>" + kStyle + kMeasureStyle +
+      "</style>\n</head>\n<body>\n<h1>" + title(report) + "</h1>\n" + problems(report) +
+      runs(report) + facts(report) + "<div class=\"grid\">\n";
   // The thumbnails make most of the page: a third more than their bytes.
   std::size_t size = page.size();
   for (const ReportFrame& frame : report.frames) size += frame.png.size() / 3 * 4 + 1024;
   page.reserve(size);
   for (std::size_t i = 0; i < report.frames.size(); ++i)
     page += figure(report.frames[i], i, warningOf(report, report.frames[i]));
-  page += "</div>\n" + (report.frames.empty() ? "" : frameTable(report)) +
+  page += "</div>\n" + nightChart(report) + (report.frames.empty() ? "" : frameTable(report)) +
           "<p class=\"folder\">Folder " +
           html(report.folder) + "</p>\n</body>\n</html>\n";
   return page;
 }
 
 std::string reportTable(const NightReport& report) {
-  std::string table = "file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high\r\n";
+  std::string table =
+      "file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high" + measureCsvHeader() + "\r\n";
   for (const ReportFrame& frame : report.frames) {
     const FrameHeader& h = frame.header;
     const std::string name = shownName(frame);
     table += csvLine({&name, &h.object, &h.dataType, &h.filter, &h.exptime, &h.ut, &h.airmass}) +
-             "," + limitText(frame.limits.low) + "," + limitText(frame.limits.high) + "\r\n";
+             "," + limitText(frame.limits.low) + "," + limitText(frame.limits.high) +
+             measureCsvFields(frame, report.scales) + "\r\n";
   }
   return table;
 }

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "frame_header.h"
+#include "measure.h"
 #include "night_account.h"
+#include "quality.h"
 #include "thumbnail.h"
 #include "zscale.h"
 
@@ -28,13 +30,26 @@ struct ReportFrame {
   ThumbnailSize size;
   std::string png;  // the thumbnail alone, a PNG file (sheet.h: thumbnailPng)
   Filled filled{};  // what its run-list line and the camera's cards gave it
+  Measurement measurement{};
+  FrameQuality quality{};
 };
+
+// The sky's scale on a detector at a binning, known by its image size
+// (tarnlook --scale NAXIS1xNAXIS2=ARCSEC).
+struct PixelScale {
+  long long naxis1 = 0, naxis2 = 0;
+  double arcsecPerPixel = 0.0;
+};
+
+// The scale of the frames of this header's size; none when not given.
+std::optional<double> scaleOf(const std::vector<PixelScale>& scales, const FrameHeader& header);
 
 struct NightReport {
   std::string folder;                   // the folder's name, as bytes
   std::vector<ReportFrame> frames;      // in the night's order, as on the sheets
   std::vector<std::string> passedOver;  // "name: reason", in order
   std::optional<NightAccount> account;  // when the folder has a run list
+  std::vector<PixelScale> scales{};     // the scales given
 };
 
 // The page: one UTF-8 HTML file without script or outside reference, the
@@ -48,9 +63,11 @@ struct NightReport {
 //    input not converted, "input -> output: status";
 //  - a grid of the thumbnails (ids "t1", "t2", ...) that wraps to the
 //    window, each a link to its row, with the name, OBJECT, DATA-TYP,
-//    FILTER and the UT of the exposure under it;
+//    FILTER and the UT of the exposure under it, then its flags;
+//  - the night drawn over UT (chart.h: nightChart);
 //  - the table of the frames (file, OBJECT, DATA-TYP, FILTER, EXPTIME, UT,
-//    AIRMASS and the two zscale limits; rows "f1", "f2", ..., each file
+//    AIRMASS, the two zscale limits, then the measurements and flags
+//    (measure_report.h: measureCells); rows "f1", "f2", ..., each file
 //    name a link back to its thumbnail) in a box of its own that scrolls
 //    sideways on a narrow screen; an AIRMASS below 1 marked as impossible
 //    with a footnote;
@@ -61,7 +78,8 @@ std::string reportPage(const NightReport& report);
 
 // The same table as CSV (RFC 4180, CRLF line ends): the header line
 //   file,OBJECT,DATA-TYP,FILTER,EXPTIME,UT,AIRMASS,zscale_low,zscale_high
-// then one line per frame; texts in their visible() form, quoted where
+// and the measured columns (measure_report.h: measureCsvHeader), then one
+// line per frame; texts in their visible() form, quoted where
 // needed (csvField); a missing header value is an empty field.
 std::string reportTable(const NightReport& report);
 

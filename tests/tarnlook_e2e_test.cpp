@@ -239,8 +239,10 @@ TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
       "(d\\x01\\x7F.fit)  Skipped\nPicture: tarnlook.png (2 frames); page: tarnlook.html; table: tarnlook.csv\n");
   const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4"}));
-  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5"}));
+  EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4", "3.0", "1.48", "4", "0",
+                             "1", "", "", "", "", "", "", "", "", "", "", ""}));
+  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5", "3.0", "2.97",
+                             "5", "0", "1", "", "", "", "", "", "", "", "", "", "", ""}));
   const std::string page = e2e::readFile(dir.file("tarnlook.html"));  // "&lt;" as written
   EXPECT_TRUE(page.find("\"t\">&amp;lt;<") != page.npos && page.find("e=\"a&amp;b&quot;&#39;.fit\"") != page.npos);
   if (!e2e::fileExists("/usr/bin/chromium") && std::getenv("TARNFITS_NO_SKIP")) FAIL() << "no chromium";
@@ -269,9 +271,9 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   ImagePtr sheet = readPng(dir.file("tarnlook.png"));
   ASSERT_TRUE(sheet && rows.size() == 6) << r.out << r.err;
   std::string order;  // of the console, the sheet and the CSV, then of the page's table
-  for (int k = 0, high = 0; k < 5; ++k, high = 0) {
+  for (int k = 0, high = 0, line = 0; k < 5; ++k, high = 0, line = r.out.find('\n', line) + 1) {
     for (int y = 8; y < 8 + 256; ++y) high += greyAt(sheet.get(), 8 + k * 264 + 128, y) == 128;
-    order += {r.out[15 * k], static_cast<char>('0' + std::log2(256.0 / std::max(high, 1))), rows[k + 1][0][0]};
+    order += {r.out[line], static_cast<char>('0' + std::log2(256.0 / std::max(high, 1))), rows[k + 1][0][0]};
   }
   const std::regex row("<tr id=\"f\\d+\"><td><a href=\"#t\\d+\">(.)");
   for (std::sregex_iterator m(page.begin(), page.end(), row), end; m != end; ++m) order += (*m)[1];
@@ -321,7 +323,9 @@ TEST(TarnlookE2e, EditorsNightFromItsRunListLinesAndTheCameraCards) {
   }
   e2e::writeFile(dir.file("tarnlist.dat"), "e1.fts M42 1 0.0 1 0.20 1 R\ne2.fts Sirius 1 0.0 1 0.20 1 V\n");
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
-  EXPECT_EQ(r.out.substr(0, 39), "e2.fit  Sirius  1..4\ne1.fit  M42  1..4\n");
+  const std::string unmeasured = "  not measured: smaller than the background mesh (64 x 64 pixels)\n";
+  EXPECT_EQ(r.out.substr(0, 37 + 2 * unmeasured.size()),  // measured as the OBJECT frames they are
+            "e2.fit  Sirius  1..4" + unmeasured + "e1.fit  M42  1..4" + unmeasured);
   EXPECT_NE(e2e::readFile(dir.file("tarnlook.html")).find("<h1>Night of 2024-02-01, UT 00:00:20 to 00:30:30</h1>\n<p "
       "class=\"ok\">All well: 2 run-list lines: 2 converted; every frame drawn.</p>\n<p class=\"runs\">No run record here: "
       "this account comes from tarnlist.dat and tarnfits.log, which lack most warnings.</p>\n<ul class=\"facts\">\n<li>2 "
@@ -426,7 +430,7 @@ TEST(TarnlookE2e, CommandLine) {
   for (const char* help : {"--help", "-h"}) {
     const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {help});
     EXPECT_EQ(r.exitStatus, 0) << help;
-    EXPECT_EQ(r.out.rfind("Usage: tarnlook [FILE...]\n", 0), 0u) << help;
+    EXPECT_EQ(r.out.rfind("Usage: tarnlook [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n", 0), 0u) << help;
     EXPECT_EQ(r.err, "") << help;
   }
   const e2e::RunResult version = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {"--version"});
@@ -445,6 +449,7 @@ TEST(TarnlookE2e, CommandLine) {
       {{"-"}, "unknown argument '-'"},
       {{"--help", "a.fit"}, "unexpected argument 'a.fit'"},
       {{"a.fit", "--version"}, "unexpected argument 'a.fit'"},
+      {{"--scale", "2048x512"}, "--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42"},
   };
   for (const auto& w : wrong) {
     const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", w.args);

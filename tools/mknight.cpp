@@ -1,6 +1,6 @@
 // mknight: writes a sample observing night, or one camera file.
 //
-//   mknight DIR [--andor N] [--seed S] [--faults] [--no-directives]
+//   mknight DIR [--andor N] [--seed S] [--faults] [--problems] [--no-directives]
 //   mknight --camera KIND OUT.fts [options]
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +13,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: mknight DIR [--andor N] [--seed S] [--faults] [--no-directives]\n"
+    "usage: mknight DIR [--andor N] [--seed S] [--faults] [--problems]\n"
+    "               [--no-directives]\n"
     "       mknight --camera KIND OUT.fts [--bytes N] [--seed S]\n"
     "               [--date YYYY-MM-DDThh:mm:ss] [--exposure SEC]\n"
     "               [--binning B1 B2] [--temp DEGC] [--readout WORD]\n"
@@ -136,6 +137,8 @@ int writeNight(const std::string& dir, Args& args) {
       options.seed = static_cast<unsigned>(toInteger(args.take()));
     } else if (opt == "--faults") {
       options.faults = true;
+    } else if (opt == "--problems") {
+      options.problems = true;
     } else if (opt == "--no-directives") {
       options.directives = false;
     } else {
@@ -143,7 +146,8 @@ int writeNight(const std::string& dir, Args& args) {
     }
   }
   for (const nightgen::NightFile& f : nightgen::writeSampleNight(dir, options)) {
-    std::printf("%-40s %10lld  %s\n", f.path.c_str(), f.bytes, f.description.c_str());
+    std::printf("%-40s %10lld  %s%s\n", f.path.c_str(), f.bytes, f.description.c_str(),
+                f.problem.empty() ? "" : ("  (" + f.problem + ")").c_str());
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 #include "nightgen.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -249,7 +250,24 @@ struct Planned {
   double slitWidth = 0.2;
   int clump = 1;
   std::string filter = "R";
+  std::string problem;  // NightFile::problem
 };
+
+// The sky of the sample nights: the seeing wanders by up to 15 % about
+// 1.8 pixels (sigma) from frame to frame, and the target stands at the
+// centre of every frame of the sky, well exposed.
+constexpr double kSeeingSigma = 1.8;      // pixels
+constexpr double kSeeingWander = 0.15;    // fraction of kSeeingSigma
+constexpr double kTargetPeak = 8000.0;    // ADU
+// The planted problems (NightOptions::problems).
+constexpr double kTrailPixels = 12.0;     // elongation about 2.2
+constexpr double kDefocus = 2.5;          // times the seeing
+constexpr double kCloudSky = 5.0;         // times the sky
+constexpr double kCloudStars = 0.25;      // times the stars' light
+constexpr double kSaturatedPeak = 4.0 * 65535.0;
+constexpr double kFaintFlatLevel = 300.0;
+constexpr double kSaturatedFlatLevel = 80000.0;
+constexpr double kBiasShift = 100.0;      // ADU, 25 read noises
 
 // What a frame of the run-list data type shows: 2 DARK, 4 BIAS, 5 FLAT,
 // every other type the sky.
@@ -322,13 +340,52 @@ class NightWriter {
   void add(Planned p, long long utStart) {
     setStart(p.camera, utStart);
     if (p.camera.scene == Scene::Pattern) p.camera.scene = sceneOf(p.dataType);
+    const unsigned seed = options_.seed * 1000u + ++fileCount_;
+    if (p.camera.scene == Scene::Sky) {
+      p.camera.seeingSigma *= 1.0 + kSeeingWander * std::sin(0.9 * fileCount_ + options_.seed);
+      if (p.camera.targetPeak == 0.0) p.camera.targetPeak = kTargetPeak;
+    }
     const std::string path = folder_ + "/" + p.name;
-    writeCameraFile(path, p.camera, -1, options_.seed * 1000u + ++fileCount_);
+    writeCameraFile(path, p.camera, -1, seed);
     written_.push_back({path,
                         format("%-16s %-10s %s", kindName(p.camera.kind),
                                p.object.c_str(), startText(p.camera).c_str()),
-                        fullFileSize(p.camera)});
+                        fullFileSize(p.camera), p.camera, seed, p.problem});
     entries_.push_back(entryLine(p));
+  }
+
+  // Three biases, the last shifted, a faint and a saturated flat, from
+  // 22:00 JST, before the Andor series.
+  void addProblemCalibrations(Kind kind, const std::string& prefix) {
+    for (int i = 0; i < 5; ++i) {
+      Planned p;
+      p.name = format("%s%04d.fts", prefix.c_str(), 9101 + i);
+      p.camera.kind = kind;
+      p.camera.ccdTemperature = -60.0;
+      const bool bias = i < 3;
+      p.camera.exposureSeconds = bias ? 0.0 : 5.0;
+      p.object = bias ? "BIAS" : "FLAT";
+      p.dataType = bias ? 4 : 5;
+      p.filter = bias ? "0" : "R";
+      if (i == 2) p.camera.levelShift = kBiasShift, p.problem = kShiftedBias;
+      if (i == 3) p.camera.flatLevel = kFaintFlatLevel, p.problem = kFaintFlat;
+      if (i == 4) p.camera.flatLevel = kSaturatedFlatLevel, p.problem = kSaturatedFlat;
+      add(p, utAtJst(22, 0, 0) + i * 120);
+    }
+  }
+
+  // Frames 2 to 5 of a series of five or more: trailed, out of focus,
+  // cloudy, the target saturated.
+  static void plantProblem(int i, Planned& p) {
+    switch (i) {
+      case 1: p.camera.trailPixels = kTrailPixels, p.problem = kTrailed; break;
+      case 2: p.camera.seeingSigma *= kDefocus, p.problem = kOutOfFocus; break;
+      case 3:
+        p.camera.skyFactor = kCloudSky, p.camera.starFactor = kCloudStars, p.problem = kCloudy;
+        break;
+      case 4: p.camera.targetPeak = kSaturatedPeak, p.problem = kSaturatedTarget; break;
+      default: break;
+    }
   }
 
   // An Andor series every `step` seconds from 23:00 JST, so that a long
@@ -336,6 +393,8 @@ class NightWriter {
   void addAndorSeries(Kind kind, const std::string& prefix) {
     const int n = std::max(0, options_.count);
     const long long step = n > 0 ? std::min(1200LL, 8LL * 3600 / n) : 0;
+    const bool problems = options_.problems && n >= 5;
+    if (problems) addProblemCalibrations(kind, prefix);
     for (int i = 0; i < n; ++i) {
       Planned p;
       p.name = format("%s%04d.fts", prefix.c_str(), i + 1);
@@ -349,6 +408,7 @@ class NightWriter {
       p.slitWidth = kSlits[i % 3];
       p.clump = 1 + (i / 4) % 2;
       p.filter = kFilters[(i / 4) % 4];
+      if (problems) plantProblem(i, p);
       add(p, utAtJst(23, 0, 0) + i * step);
     }
   }
@@ -405,7 +465,7 @@ class NightWriter {
     out << text;
     out.close();
     if (!out) throw std::runtime_error("nightgen: cannot write " + path);
-    written_.push_back({path, description, static_cast<long long>(text.size())});
+    written_.push_back({path, description, static_cast<long long>(text.size()), std::nullopt, 0, ""});
   }
 
   std::string folder_;

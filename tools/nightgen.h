@@ -77,7 +77,28 @@ struct CameraSpec {
   // Fill the data with zero bytes to a multiple of 2880 as FITS writers do.
   // Off by default, so that a full file is the header plus the samples.
   bool padData = false;
+  // What the sky and the optics did (Scene::Sky unless said otherwise); the
+  // defaults give the plain frames.
+  double seeingSigma = 1.8;   // pixels, Gaussian star image: FWHM 2.3548 x sigma
+  double trailPixels = 0.0;   // stars drawn along a line this long in x (trailing)
+  double skyFactor = 1.0;     // sky level times this (cloud, moon)
+  double starFactor = 1.0;    // star peaks times this (cloud)
+  double targetPeak = 0.0;    // ADU of a star at the frame's centre; 0: none
+  double flatLevel = 24000.0; // ADU at the centre of a Scene::Flat
+  double levelShift = 0.0;    // ADU added to every sample's level (a shifted bias)
 };
+
+// A star that the generator draws: centre in pixels from 0 (x along
+// NAXIS1), peak in ADU above the sky before noise and clipping.
+struct PlantedStar {
+  double x, y, peak;
+};
+// The stars of a Scene::Sky frame (the target first, when there is one),
+// a pure function of the camera and the seed; none for other scenes.
+std::vector<PlantedStar> plantedStars(const CameraSpec& camera, unsigned seed);
+// The noise of the sky of a Scene::Sky frame, ADU: read noise and photon
+// noise together.
+double skyNoise(const CameraSpec& camera);
 
 // A header card: the text blank-filled to exactly 80 characters.
 // Throws std::invalid_argument when the text is longer than 80.
@@ -160,13 +181,33 @@ struct NightOptions {
   // object, a bad data type, a file with swapped axes, a repeated line and
   // (converter only) an Andor file with an unknown readout time.
   bool faults = false;
+  // Plant the problems an observer must see before reduction, each on a
+  // frame of its own in every folder with an Andor series of 5 frames or
+  // more: Andor frames 2 to 5 trailed, out of focus, cloudy and with a
+  // saturated target; and before the series three Andor biases (the last
+  // with its level shifted), a faint flat and a saturated flat.
+  bool problems = false;
   unsigned seed = 1;
 };
+
+// The problems that NightOptions::problems plants, as NightFile::problem.
+inline const char* const kTrailed = "trailed";
+inline const char* const kOutOfFocus = "out of focus";
+inline const char* const kCloudy = "cloudy";
+inline const char* const kSaturatedTarget = "saturated target";
+inline const char* const kFaintFlat = "faint flat";
+inline const char* const kSaturatedFlat = "saturated flat";
+inline const char* const kShiftedBias = "shifted bias";
 
 struct NightFile {
   std::string path;         // as written: dir + "/" + folder + "/" + name
   std::string description;  // e.g. "andor16 M42 2024-01-31T14:00:00 UT"
   long long bytes = 0;
+  // The truth of a camera file (none for the text files): how it was
+  // drawn, from which seed, and the problem planted on it ("" for none).
+  std::optional<CameraSpec> camera;
+  unsigned seed = 0;
+  std::string problem;
 };
 
 // Creates dir and the selected sub-folders and writes into each the camera

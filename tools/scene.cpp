@@ -17,11 +17,10 @@ constexpr double kReadNoise = 4.0;       // ADU, T5 and S5
 constexpr double kAndorReadNoise = 6.0;  // ADU
 constexpr double kGain = 2.0;            // electrons per ADU
 constexpr double kDarkRate = 0.05;       // ADU per second and pixel
-constexpr double kFlatLevel = 24000.0;   // ADU at the centre of the flat
 constexpr double kSkyBase = 80.0;        // ADU of sky at zero exposure
 constexpr double kSkyRate = 4.0;         // ADU of sky per second
 constexpr double kSkyMax = 20000.0;      // ADU
-constexpr double kSeeingSigma = 1.8;     // pixels, Gaussian star image
+constexpr double kTrailStep = 0.5;       // pixels between the images of a trailed star
 constexpr double kMaxValue = 65535.0;
 
 // Seeds of what belongs to the camera rather than to one frame.
@@ -67,7 +66,7 @@ class SceneModel {
         height_(naxis2Of(camera.kind)),
         readNoise_(isAndor(camera.kind) ? kAndorReadNoise : kReadNoise) {
     const double exposure = std::max(0.0, camera.exposureSeconds);
-    sky_ = std::min(kSkyMax, kSkyBase + kSkyRate * exposure);
+    sky_ = std::min(kSkyMax, kSkyBase + kSkyRate * exposure) * camera.skyFactor;
     if (camera.scene == Scene::Sky) placeStars();
     if (camera.scene == Scene::Flat) placeDust();
   }
@@ -95,11 +94,11 @@ class SceneModel {
   double base(long long index) const {
     const long long x = index % width_, y = index / width_;
     const double bias =
-        kBiasLevel + 3.0 * (uniform(hashOf(kColumnSeed + kindSeed(), x)) - 0.5);
+        kBiasLevel + camera_.levelShift + 3.0 * (uniform(hashOf(kColumnSeed + kindSeed(), x)) - 0.5);
     switch (camera_.scene) {
       case Scene::Bias: return bias;
       case Scene::Dark: return bias + darkSignal(index);
-      case Scene::Flat: return bias + kFlatLevel * vignetting(x, y) * dust(x, y);
+      case Scene::Flat: return bias + camera_.flatLevel * vignetting(x, y) * dust(x, y);
       default: break;
     }
     // A gentle gradient of the sky across the rows (moonlight, twilight).
@@ -155,7 +154,10 @@ class SceneModel {
   void placeStars() {
     const std::uint64_t h0 = hashOf(seed_ ^ 0x57A5u, -1);
     const int count = 12 + static_cast<int>(h0 % 16);
-    const double noise = std::sqrt(readNoise_ * readNoise_ + sky_ / kGain);
+    const double noise = skyNoise();
+    if (camera_.targetPeak > 0.0) {
+      stars_.push_back({0.5 * (width_ - 1), 0.5 * (height_ - 1), camera_.targetPeak * camera_.starFactor});
+    }
     const double lowPeak = std::log(5.0 * noise), highPeak = std::log(2.0 * kMaxValue);
     for (int i = 0; i < count; ++i) {
       const std::uint64_t h = hashOf(seed_ ^ 0x57A5u, i);
@@ -163,13 +165,26 @@ class SceneModel {
           i == 0 ? 2.0 * kMaxValue
                  : std::exp(lowPeak + (highPeak - lowPeak) * uniform(mix(h + 2)));
       stars_.push_back({8.0 + uniform(h) * (width_ - 16),
-                        8.0 + uniform(mix(h)) * (height_ - 16), peak});
+                        8.0 + uniform(mix(h)) * (height_ - 16), peak * camera_.starFactor});
     }
   }
 
+  // A trailed star: images of equal peak every kTrailStep pixels along x,
+  // together as bright as the star.
   void addStar(const Star& s, long long first, std::vector<double>& level) const {
+    if (camera_.trailPixels <= 0.0) return addImage(s, first, level);
+    const int images = 1 + static_cast<int>(camera_.trailPixels / kTrailStep);
+    for (int k = 0; k < images; ++k) {
+      const double dx = k * kTrailStep - 0.5 * camera_.trailPixels;
+      addImage({s.x + dx, s.y, s.peak * kTrailStep / camera_.trailPixels}, first, level);
+    }
+  }
+
+  void addImage(const Star& s, long long first, std::vector<double>& level) const {
+    if (s.peak <= 0.1) return;
+    const double sigma = camera_.seeingSigma;
     // Out to where the star adds less than a tenth of an ADU.
-    const double reach = kSeeingSigma * std::sqrt(2.0 * std::log(s.peak / 0.1));
+    const double reach = sigma * std::sqrt(2.0 * std::log(s.peak / 0.1));
     const long long last = first + static_cast<long long>(level.size()) - 1;
     const long long y0 = std::max<long long>(first / width_,
                                              static_cast<long long>(s.y - reach));
@@ -178,7 +193,7 @@ class SceneModel {
     const long long x0 = std::max<long long>(0, static_cast<long long>(s.x - reach));
     const long long x1 = std::min<long long>(width_ - 1,
                                              static_cast<long long>(s.x + reach) + 1);
-    const double scale = -0.5 / (kSeeingSigma * kSeeingSigma);
+    const double scale = -0.5 / (sigma * sigma);
     for (long long y = y0; y <= y1; ++y) {
       for (long long x = x0; x <= x1; ++x) {
         const long long index = y * width_ + x;
@@ -189,6 +204,11 @@ class SceneModel {
     }
   }
 
+ public:
+  const std::vector<Star>& stars() const { return stars_; }
+  double skyNoise() const { return std::sqrt(readNoise_ * readNoise_ + sky_ / kGain); }
+
+ private:
   const CameraSpec& camera_;
   unsigned seed_;
   long long width_, height_;
@@ -217,6 +237,16 @@ std::optional<Scene> sceneFromName(const std::string& name) {
   }
   return std::nullopt;
 }
+
+std::vector<PlantedStar> plantedStars(const CameraSpec& camera, unsigned seed) {
+  std::vector<PlantedStar> stars;
+  if (camera.scene != Scene::Sky) return stars;
+  const SceneModel model(camera, seed);
+  for (const Star& s : model.stars()) stars.push_back({s.x, s.y, s.peak});
+  return stars;
+}
+
+double skyNoise(const CameraSpec& camera) { return SceneModel(camera, 0).skyNoise(); }
 
 std::vector<std::uint16_t> physicalValues(const CameraSpec& camera, unsigned seed,
                                           long long first, long long count) {
