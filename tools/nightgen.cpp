@@ -253,11 +253,10 @@ struct Planned {
   std::string problem;  // NightFile::problem
 };
 
-// The sky of the sample nights: the seeing wanders by up to 15 % about
-// 1.8 pixels (sigma) from frame to frame, and the target stands at the
-// centre of every frame of the sky, well exposed.
-constexpr double kSeeingSigma = 1.8;      // pixels
-constexpr double kSeeingWander = 0.15;    // fraction of kSeeingSigma
+// The sky of the sample nights: the seeing wanders by up to 15 % about the
+// camera's (CameraSpec::seeingSigma) from frame to frame, and the target
+// stands at the centre of every frame of the sky, well exposed.
+constexpr double kSeeingWander = 0.15;    // fraction of the camera's seeing
 constexpr double kTargetPeak = 8000.0;    // ADU
 // The planted problems (NightOptions::problems).
 constexpr double kTrailPixels = 12.0;     // elongation about 2.2
