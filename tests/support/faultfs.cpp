@@ -124,6 +124,9 @@ std::atomic<bool> roomFailed{false};
 std::atomic<bool> openFailed{false};
 std::atomic<bool> closeFailed{false};
 std::atomic<bool> held{false};
+// While the hold lasts, a signal handler may write (the run record): its
+// writes pass straight through, allocating nothing.
+std::atomic<bool> holding{false};
 std::atomic<int> writesUnderWay{0};
 std::atomic<bool> twoMet{false};
 
@@ -164,6 +167,7 @@ ssize_t workerWrite(int fd, const void* data, size_t size, const std::string& pa
 }  // namespace
 
 extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  if (holding.load()) return realWrite()(fd, data, size);
   const std::string& how = mode();
   const std::string path = how.empty() ? std::string() : pathOf(fd);
   if (how == "log-room" && endsWith(path, "/tarnfits.log") && temporariesBeside(path) > 0) {
@@ -175,9 +179,11 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
   }
   if (how == "hold" && isTemporary(path) && size > kHeaderBytes && !held.exchange(true)) {
     const ssize_t written = realWrite()(fd, data, size / 2);
+    holding.store(true);
     prove("hold");
     const auto end = Clock::now() + 3 * kLongestWait;
     while (Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    holding.store(false);
     prove("hold timed out");
     return written;
   }
