@@ -1,6 +1,7 @@
 // The time of an exposure from the header's cards, and the night's order.
 #include "frames.h"
 
+#include <cctype>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -167,6 +168,23 @@ std::string hduName(const std::string& name, int extension) {
 
 std::string noteOf(const PassedOver& file) {
   return file.reason + " (" + visible(hduName(file.name, file.extension)) + ")  Skipped";
+}
+
+std::string frameType(const FrameHeader& header) {
+  const std::string& card = header.dataType.empty() ? header.otherType : header.dataType;
+  std::string value;
+  for (char c : card) value += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto first = value.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  value = value.substr(first, value.find_last_not_of(' ') - first + 1);
+  static const std::pair<const char*, const char*> kinds[] = {
+      {"LIGHT", "OBJECT"}, {"SCIENCE", "OBJECT"}, {"LIGHT FRAME", "OBJECT"}, {"SKY", "OBJECT"},
+      {"ZERO", "BIAS"},    {"BIAS FRAME", "BIAS"}, {"DARK FRAME", "DARK"}};
+  for (const auto& [written, kind] : kinds) {
+    if (value == written) return kind;
+  }
+  if (value.compare(0, 4, "FLAT") == 0) return "FLAT";
+  return value;
 }
 
 }  // namespace tarnlook

@@ -48,7 +48,19 @@ struct FrameHeader {
   // The camera's own cards, which the editors keep: DATE, the start of the
   // exposure in UT ("YYYY-MM-DDThh:mm:ss"), and EXPOSURE, in seconds.
   std::string cameraDate{}, cameraExposure{};
+  // The frame's type card as another observatory writes it, when DATA-TYP
+  // is missing: the first of IMAGETYP, OBSTYPE, IMGTYPE and
+  // HIERARCH ESO DPR TYPE that the header holds.
+  std::string otherType{};
 };
+
+// What a frame is, whoever wrote its type card: "OBJECT" (OBJECT, LIGHT,
+// SCIENCE, "Light Frame", SKY), "BIAS" (BIAS, ZERO), "DARK", "FLAT" (FLAT,
+// "Flat Field", and any value starting with FLAT, as ESO's "FLAT,SKY"), any
+// other value as it stands in upper case, and "" when the header has no type
+// card at all. DATA-TYP first, else otherType; case and blanks around it
+// are ignored.
+std::string frameType(const FrameHeader& header);
 
 // The time of the exposure in seconds of UT since MJD 0 (1858-11-17
 // 00:00:00), from the first of these that the header holds in a form read

@@ -38,6 +38,15 @@ std::string keyText(fitsfile* file, const char* keyword) {
   return value;
 }
 
+// The type card of other observatories (FrameHeader::otherType).
+void otherTypeOf(fitsfile* file, FrameHeader& header) {
+  // CFITSIO finds a HIERARCH card by the words after HIERARCH.
+  for (const char* keyword : {"IMAGETYP", "OBSTYPE", "IMGTYPE", "ESO DPR TYPE"}) {
+    if (!header.otherType.empty()) return;
+    header.otherType = keyText(file, keyword);
+  }
+}
+
 // The header of the current HDU, the cards missing there taken from the
 // primary header when the image is an extension.
 void readHeader(fitsfile* file, int extension, FrameHeader& header) {
@@ -51,12 +60,14 @@ void readHeader(fitsfile* file, int extension, FrameHeader& header) {
       {"SEEING", &FrameHeader::seeing},     {"DATE", &FrameHeader::cameraDate},
       {"EXPOSURE", &FrameHeader::cameraExposure}};
   for (const auto& [keyword, value] : cards) header.*value = keyText(file, keyword);
+  otherTypeOf(file, header);
   if (extension == 0) return;
   int status = 0;
   fits_movabs_hdu(file, 1, nullptr, &status);
   for (const auto& [keyword, value] : cards) {
     if ((header.*value).empty()) header.*value = keyText(file, keyword);
   }
+  if (header.otherType.empty()) otherTypeOf(file, header);
   fits_movabs_hdu(file, extension + 1, nullptr, &status);
   fits_clear_errmsg();
 }
@@ -107,6 +118,27 @@ double saturationOf(fitsfile* file, int bitpix) {
   if (fits_read_key(file, TDOUBLE, "BSCALE", &bscale, nullptr, &status) != 0) bscale = 1.0;
   fits_clear_errmsg();
   return saturationLevel(bitpix, bzero, bscale);
+}
+
+// Measures the frame's pixels. The stars are looked for on sky frames, and
+// on frames without any type card: those that hold stars are sky frames
+// too, the others are measured as frames of no type.
+Measurement measureFrame(MeasureCopy& copy, const FrameHeader& header, double saturation) {
+  const std::string type = frameType(header);
+  const bool untyped = type.empty();
+  Measurement measured = measurePixels(copy.pixels(), copy.width(), copy.height(), copy.binning(),
+                                       saturation, type == "OBJECT" || untyped);
+  if (untyped && (!measured.notMeasured.empty() || measured.stars == 0)) {
+    Measurement plain;
+    plain.binning = measured.binning;
+    plain.saturation = measured.saturation;
+    plain.median = measured.median;
+    plain.noise = measured.noise;
+    plain.maximum = measured.maximum;
+    plain.saturatedPixels = measured.saturatedPixels;
+    return plain;
+  }
+  return measured;
 }
 
 }  // namespace
@@ -181,9 +213,7 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
     frame.measurement.notMeasured = "too large for the memory budget";
     frame.measurement.binning = 0;
   } else {
-    frame.measurement = measurePixels(copy->pixels(), copy->width(), copy->height(), binning,
-                                      saturationOf(file.get(), bitpix),
-                                      frame.header.dataType == "OBJECT");
+    frame.measurement = measureFrame(*copy, frame.header, saturationOf(file.get(), bitpix));
   }
   return std::nullopt;
 }

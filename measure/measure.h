@@ -34,6 +34,12 @@ constexpr int kMaxBinning = 8;
 constexpr std::size_t kSepPixelStack = 300000;  // pixels in objects being extracted (SEP's default)
 constexpr int kSepSubObjects = 1024;             // sub-objects in one deblending
 
+// A star as the night's frames are matched by it: its centre in the
+// frame's own pixels (x along NAXIS1, from 0) and its flux above the sky, ADU.
+struct StarFlux {
+  double x = 0.0, y = 0.0, flux = 0.0;
+};
+
 // The numbers of one frame. Values from the pixels of a binned copy are
 // given in the frame's own pixels (FWHM multiplied by the binning).
 struct Measurement {
@@ -54,6 +60,14 @@ struct Measurement {
   std::optional<double> elongation;      // median a/b over the same stars
   std::optional<double> skyLevel;        // ADU, SEP's global background
   std::optional<bool> targetSaturated;   // the star nearest the centre; none found: unset
+  // The stars' profile, fitted (filled where the fit is made):
+  std::optional<double> beta;                 // median Moffat beta of the stars fitted
+  std::optional<double> axisRatio;            // median fitted a/b (1 for round stars)
+  int starsFitted = 0;                        // stars whose profile was fitted
+  std::optional<double> halfLightDiameter;    // px: median of twice the half-light radius
+  int cosmicRays = 0;                         // sharp sources that are not stars
+  std::optional<double> backgroundGradient;   // (max - min) of the background map over its median
+  std::vector<StarFlux> brightStars{};        // the brightest unsaturated stars, for matching
 };
 
 // Sets SEP's pixel stack and sub-object limit for the whole process. Call
@@ -153,6 +167,10 @@ std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames);
 // the frame was not, then "  ! " and the flags, "; " between them.
 std::string consoleEnd(const FrameHeader& header, const Measurement& measurement,
                        const FrameQuality& quality);
+
+// Whether the frame is judged as the sky: its type says OBJECT (frameType),
+// or it has no type card and its stars were measured.
+bool isSkyFrame(const FrameHeader& header, const Measurement& measurement);
 
 // "4.24" (two decimals) or "-": a number as the page, table and console show it.
 std::string measureText(const std::optional<double>& value, int decimals = 2);

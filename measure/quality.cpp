@@ -70,7 +70,7 @@ class Night {
  private:
   const Measurement& m(std::size_t i) const { return *f_[i].measurement; }
   const FrameHeader& h(std::size_t i) const { return *f_[i].header; }
-  bool isObject(std::size_t i) const { return h(i).dataType == "OBJECT" && m(i).starsMeasured; }
+  bool isObject(std::size_t i) const { return isSkyFrame(h(i), m(i)) && m(i).starsMeasured; }
   void flag(std::size_t i, const std::string& reason) { q_[i].flags.push_back(reason); }
 
   std::optional<double> skyPerSecond(std::size_t i) const {
@@ -160,7 +160,7 @@ std::string consoleEnd(const FrameHeader& header, const Measurement& measurement
   std::string text;
   if (!measurement.notMeasured.empty()) {
     text = "  not measured: " + measurement.notMeasured;
-  } else if (header.dataType == "OBJECT") {
+  } else if (isSkyFrame(header, measurement)) {
     text = "  FWHM " + measureText(measurement.fwhmPixels);
   }
   for (std::size_t k = 0; k < quality.flags.size(); ++k) {
@@ -171,6 +171,11 @@ std::string consoleEnd(const FrameHeader& header, const Measurement& measurement
 
 std::string measureText(const std::optional<double>& value, int decimals) {
   return value ? fixed(*value, decimals) : "-";
+}
+
+bool isSkyFrame(const FrameHeader& header, const Measurement& measurement) {
+  const std::string type = frameType(header);
+  return type == "OBJECT" || (type.empty() && measurement.starsMeasured);
 }
 
 }  // namespace tarnlook

@@ -128,7 +128,7 @@ std::vector<Point> collect(const NightReport& report,
   std::vector<Point> points;
   for (std::size_t i = 0; i < report.frames.size(); ++i) {
     const ReportFrame& f = report.frames[i];
-    if (f.header.dataType != "OBJECT" || !f.time) continue;
+    if (!isSkyFrame(f.header, f.measurement) || !f.time) continue;
     if (const auto v = pick(f)) points.push_back({i, *f.time, *v, square});
   }
   return points;

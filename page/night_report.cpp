@@ -147,7 +147,7 @@ std::string facts(const NightReport& report) {
   double exposure = 0.0, seconds = 0.0;
   int measured = 0, unmeasured = 0;  // OBJECT frames with and without an EXPTIME read
   for (const ReportFrame& frame : report.frames) {
-    if (frame.header.dataType != "OBJECT") continue;
+    if (!isSkyFrame(frame.header, frame.measurement)) continue;
     const bool read = numberIn(frame.header.exptime, seconds);
     exposure += read ? seconds : 0.0;
     ++(read ? measured : unmeasured);
