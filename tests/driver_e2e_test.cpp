@@ -544,6 +544,8 @@ TEST(DriverFiles, AFolderIsNoInputFile) {
   EXPECT_EQ(r.out, kBanner + "Cannot open. (dir.fts)  Skipped\n" +
                        "Cannot open. (up.fts)  Skipped\n" + kFinished);
   EXPECT_EQ(night.log(), logLine("dir.fts", "open") + logLine("up.fts", "open"));
+  EXPECT_EQ(night.record(), "0,4,dir.fts,,refused,\"a folder, not a camera file\"\r\n0,5,up.fts,,refused,"
+                            "\"a folder, not a camera file\"\r\n0,,,,finished,\r\n");
 }
 
 TEST(DriverFiles, OutputNameDropsTheLastThreeCharacters) {
@@ -578,6 +580,7 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
     const char* line;
     const char* console;  // after "<file> --> <output>  " unless it is refused earlier
     const char* reason;
+    const char* plain = nullptr;  // the record's reason, when not the log's
   } cases[] = {
       // The open attempt comes first, whatever else is wrong.
       {"gone.fts NGC9999 7 0.0 0 0.20 3 R", "Cannot open. (gone.fts)  Skipped\n", "open"},
@@ -587,6 +590,15 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
        "OBJECT not find"},
       {"c02.fts m42 1 0.0 1 0.20 1 R", "CANNOT FIND 'm42'.  Skipped\n", "OBJECT not find"},
       {"c03.fts M4 1 0.0 1 0.20 1 R", "CANNOT FIND 'M4'.  Skipped\n", "OBJECT not find"},
+      // The object's own line holds no whole position (lines 4 to 7).
+      {"t4.fts Typo4 7 0.0 0 0.20 3 R", "CANNOT READ 'Typo4' (object.lst line 4).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 4)"},
+      {"t5.fts Typo5 1 0.0 1 0.20 1 R", "CANNOT READ 'Typo5' (object.lst line 5).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 5)"},
+      {"t6.fts Typo6 1 0.0 1 0.20 1 R", "CANNOT READ 'Typo6' (object.lst line 6).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 6)"},
+      {"t7.fts Typo7 1 0.0 1 0.20 1 R", "CANNOT READ 'Typo7' (object.lst line 7).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 7)"},
       // Data type, then diaphragm, then clump.
       {"c04.fts M42 7 0.0 0 0.20 3 R", "ERROR in DATA-TYPE. (7) Skipped\n",
        "DATA-TYPE is not valid"},
@@ -609,6 +621,8 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
        "FITS NAXIS values are strange..."},
   };
   Night night;
+  night.write("object.lst", kCatalogue + "Typo4 2000.0 05 3x 31.9 +22 00 52\nTypo5 2000.0 05 34 31.9\n" +
+                                "Typo6 2OOO.0 05 34 31.9 +22 00 52\nTypo7 2000.0 05 34 31.9 +22 00 5x\n");
   CameraSpec swapped = s5();
   swapped.kind = Kind::T5;
   swapped.naxis1 = 1018;
@@ -630,7 +644,7 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
     expected += c.console;
     log += logLine(lower, c.reason);
     record += "0," + std::to_string(4 + (&c - cases)) + "," + lower + "," +
-              (opens ? outputOf(lower) : "") + ",refused," + c.reason + "\r\n";
+              (opens ? outputOf(lower) : "") + ",refused," + (c.plain ? c.plain : c.reason) + "\r\n";
   }
   night.list(list);
   e2e::RunResult r = night.run();
