@@ -212,16 +212,19 @@ TEST(DriverRunList, PythonAndAstropyReadTheRunRecord) {
   Night night;
   night.write("object.lst", "M42 2000.0 05 35 17.5 05 23 28.5\n");  // no sign
   night.cameraFile("ob1.fts");
-  night.list(kSettings + entry("gone.fts") + entry("ob1.fts"));
+  night.list(kSettings + entry("ob1.fts") + entry("gone.fts"));  // the stop at the first entry
   EXPECT_EQ(night.run().exitStatus, 1);
-  const std::string script =
-      "import csv\nfrom astropy.io import ascii\n"
+  const std::string script =  // and the run's times, UT, within 10 minutes of Python's clock
+      "import csv, time, datetime\nfrom astropy.io import ascii\n"
       "rows = list(csv.DictReader(open('tarnfits-run.csv', newline='')))\n"
       "table = ascii.read('tarnfits-run.csv', format='csv')\n"
+      "age = lambda t: abs(datetime.datetime.strptime(t, '%Y-%m-%dT%H:%M:%S%z').timestamp() - time.time())\n"
+      "print(*[rows[-1][f] for f in ('line', 'input', 'output')], age(rows[0]['started_ut']) < 600, "
+      "age(rows[0]['ended_ut']) < 600)\n"
       "print(len(rows), len(table), rows[-1]['reason'], table['reason'][-1], table['line'][1])\n";
   const e2e::RunResult r = e2e::runProgram("/usr/bin/python3", night.path(""), "", {"-c", script});
   const std::string cause = "object.lst:1: cannot read \"M42 2000.0 05 35 17.5 05 23 28.5\"";
-  EXPECT_EQ(r.out, "3 3 " + cause + " " + cause + " 5\n") << r.err;
+  EXPECT_EQ(r.out, "4 ob1.fts ob1.fit True True\n3 3 " + cause + " " + cause + " 5\n") << r.err;
 }
 
 TEST(DriverRunList, MissingRunListAndUpperCaseName) {
@@ -928,6 +931,8 @@ TEST(DriverCameras, AndorStartRollsOverTheDayAndUnknownReadoutWarns) {
   EXPECT_EQ(r.out, expected + kFinished);
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(night.log(), "");  // the warning is no refusal
+  EXPECT_NE(night.record().find(",7,an4.fts,an4.fit,converted with a warning,Cannot read READTIME\r"),
+            std::string::npos) << night.record();
   for (const auto& c : cases) {
     const std::string output = outputOf(c.file);
     EXPECT_EQ(night.value(output, 24), std::string("'") + std::string(c.ut, 10) + "'") << c.file;
@@ -1098,6 +1103,9 @@ TEST(DriverCatalogue, FatalCatalogueFaultsEndTheRun) {
                                       "1,6,ob2.fts,,not reached,\r\n1," + stop)
             << c.what;
       }
+      if (c.message == cannotOpen)  // the cause the system gives
+        EXPECT_EQ(r.err, std::string("tarnfits: object.lst: ") +
+                             (name == "object.lst/" ? "Is a directory\n" : "No such file or directory\n"));
       EXPECT_EQ(night.log(), logLine("gone.fts", "open")) << c.what;
       EXPECT_FALSE(night.exists("ob1.fit")) << c.what;
     }
