@@ -104,10 +104,8 @@ TEST(CatalogueSearch, RemarksAreSkippedBrokenLinesAreFatal) {
 // other objects' lines and words after the seconds change nothing.
 TEST(CatalogueSearch, TheObjectsOwnLineWithoutAWholePositionIsUnreadable) {
   const struct { const char* line; LookupResult expected; } cases[] = {
-      {"M1 2000.0 05 3x 31.9 +22 00 52", LookupResult::Unreadable},
-      {"M1 2000.0 05 34 31.9", LookupResult::Unreadable},
-      {"M1 2OOO.0 05 34 31.9 +22 00 52", LookupResult::Unreadable},
-      {"M1 2000.0 05 34 31.9 +22 00 5x", LookupResult::Unreadable},
+      {"M1 2000.0 05 3x 31.9 +22 00 52", LookupResult::Unreadable}, {"M1 2000.0 05 34 31.9", LookupResult::Unreadable},
+      {"M1 2OOO.0 05 34 31.9 +22 00 52", LookupResult::Unreadable}, {"M1 2000.0 05 34 31.9 +22 00 5x", LookupResult::Unreadable},
       {"M1", LookupResult::Found}, {"M2 2000.0 05 3x 31.9 +22 00 5x", LookupResult::Found},
       {"M1 2000.0 05 34 31.9 +22 00 52\tCrab", LookupResult::Found}};
   for (const auto& c : cases) {

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The watcher scripts/stall-children on two small commands of its own, and the
-# filtered CTest steps of scripts/, which must fail when their filter matches nothing.
-#   stall_children_test.sh SOURCE_DIR
+# stall_children_test.sh SOURCE_DIR: the watcher scripts/stall-children on two small commands
+# of its own, and the filtered CTest steps of scripts/, which must fail when they match nothing.
 set -u
 fail() { echo "FAIL: $*" >&2; exit 1; }
 bad=$(grep -n 'ctest .*-R ' "$1"/scripts/* | grep -v -e '--no-tests=error' -e ' -N ')
