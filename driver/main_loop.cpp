@@ -101,7 +101,8 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   if (inputWaits(name, pipeline) && !pipeline.drain()) return refused({});
   job->input = openInputLowerOrUpper(name);
   if (!job->input)
-    return refused(whyNotOpened(name) == EISDIR ? msg::inputIsFolder(name) : msg::inputMissing(name));
+    return refused(whyNotOpened(name) == EISDIR ? msg::inputIsFolder(name)
+                                                : msg::inputMissing(name));
   if (fields < 8 || name.size() < 3) return refused(msg::entryLineInvalid(name));
   // The output takes the input's name with "fit" for its last three letters:
   // for a name that already ends so, it would be the input itself.

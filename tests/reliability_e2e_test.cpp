@@ -660,7 +660,8 @@ TEST(Killed, ARunKilledInATransferIsMadeWholeByTheNextRun) {
 }
 
 // SIGINT while the first entry is held in its transfer: the run's record
-// says so, with that entry not reached, and no temporary is left.
+// says so, with that entry and the three lines not yet read not reached, and
+// no temporary is left.
 TEST(Killed, SigintLeavesARecordThatSaysSo) {
   for (const Program& p : kPrograms) {
     SCOPED_TRACE(p.name);
@@ -674,7 +675,8 @@ TEST(Killed, SigintLeavesARecordThatSaysSo) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_EQ(temporariesIn(night.path()), std::vector<std::string>{});
     EXPECT_EQ(e2e::runRecord(night.path(), p.name),
-              "130,4,an1.fts,,not reached,\r\n130,,,,stopped,interrupted by SIGINT\r\n");
+              "130,4,an1.fts,,not reached,\r\n130,5,an2.fts,,not reached,\r\n130,6,an3.fts,,not reached,"
+              "\r\n130,7,an4.fts,,not reached,\r\n130,,,,stopped,interrupted by SIGINT\r\n");
   }
 }
 

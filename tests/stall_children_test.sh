@@ -28,4 +28,3 @@ out=$(python3 "$1"/scripts/stall-children --deadline 30 -- python3 -c "$child" c
 status=$?
 [ $status = 2 ] && grep -q '1 stops (0 seen stopped when let go), 1 let go while the child waited' <<<"$out" ||
   fail "a stop that did not land (status $status): $out"
-echo "stall-children: hold limit applied, stops counted only when they landed"
