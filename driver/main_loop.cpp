@@ -23,6 +23,7 @@
 #include "pipeline.h"
 #include "report.h"
 #include "runlist.h"
+#include "temporary_file.h"
 
 #ifndef TARNFITS_VERSION
 #define TARNFITS_VERSION "unknown"
@@ -266,8 +267,12 @@ int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFli
   show(profile.bannerLine1);
   show(profile.bannerLine2);
   FilePtr list = openLowerOrUpper(kRunListName, "rt");
-  if (list) expectEntryLines(list.get(), record);
-  record.begin();
+  {
+    // A signal from here on waits until the record knows every entry line.
+    CleanupSignalsBlocked blocked;
+    record.begin();
+    if (list) expectEntryLines(list.get(), record);
+  }
   if (!list) {
     record.stop(-1, msg::fileCause(kRunListName, whyNotOpened(kRunListName)));
     return endRun(profile, record, msg::runListMissing(), 1);

@@ -30,13 +30,14 @@ class RunRecord {
   RunRecord& operator=(const RunRecord&) = delete;
 
   const std::string& fileName() const { return fileName_; }
-  // An entry line the run has yet to reach, in run-list order, before
-  // begin(): its row stands `not reached` (in the record the signal
-  // clean-up writes too) until addRow takes it.
-  void expectRow(int line, const std::string& input);
   // Makes the temporary and hands the record to the signal clean-up.
   // Main thread, once.
   void begin();
+  // An entry line the run has yet to reach, in run-list order, before the
+  // first addRow: its row stands `not reached` (in the record the signal
+  // clean-up writes too) until addRow takes it. The caller blocks the
+  // clean-up signals from begin() until every entry line is expected.
+  void expectRow(int line, const std::string& input);
   // A run-list line that gets a row: `not reached` until settled. It takes
   // the expected row of that line; expected rows of earlier lines go (the
   // list changed since). Returns the row's index.
