@@ -530,6 +530,52 @@ TEST(NightgenDraw, CosmicRaysSkyPlaneCloudAndNoise) {
   EXPECT_NEAR(sd, noisy.skyNoise, 0.02 * noisy.skyNoise);  // sqrt(5^2 + 1000 / 2) ADU
 }
 
+// Standard FITS files of any size, sample type and frame-type card pass
+// fitsverify, and astropy (Debian python3-astropy) reads the card and the
+// samples back: a star's peak clipped to 65535 in 16 bits, a negative
+// sample 0 there and kept in 32 bits, floats in flux units of 1e-19.
+TEST(NightgenFitsImage, FilesOfAnyObservatoryReadBackInAstropy) {
+  e2e::ScopedTempDir dir;
+  nightgen::SceneSpec spec;
+  spec.skyLevel = 20.0;
+  spec.stars = {{30.0, 20.0, 2e6}};
+  const struct {
+    int bitpix, width, height;
+    const char *keyword, *value;
+    float scale;
+  } cases[] = {{16, 2100, 2100, "DATA-TYP", "OBJECT", 1.0f}, {32, 70, 50, "IMAGETYP", "LIGHT", 1.0f},
+               {-32, 70, 50, "OBSTYPE", "SCIENCE", 1e-19f}, {16, 70, 50, "IMGTYPE", "Light Frame", 1.0f},
+               {32, 70, 50, "HIERARCH ESO DPR TYPE", "OBJECT", 1.0f}, {-32, 70, 50, "", "", 1.0f}};
+  const std::string script =
+      "from astropy.io import fits\nimport sys\nfor n in sys.argv[1:]:\n  f, k = n.split(':')\n"
+      "  h = fits.open(f)[0]\n  d = h.data\n  print('%s|%s|%.6g|%.6g|%.6g' % (h.header.get(k, '-') "
+      "if k else '-', d.shape, d[20, 30], d[0, 0], d[1, 1]))\n";
+  std::vector<std::string> args = {"-c", script};
+  std::string expected;
+  for (const auto& c : cases) {
+    spec.width = c.width, spec.height = c.height;
+    auto pixels = nightgen::drawScene(spec).pixels;
+    pixels[0] = -7.0f;
+    for (float& v : pixels) v *= c.scale;
+    nightgen::FitsImageSpec fits;
+    fits.bitpix = c.bitpix, fits.typeKeyword = c.keyword, fits.typeValue = c.value, fits.exposureSeconds = 30.0;
+    const std::string name = dir.file(std::to_string(args.size()) + ".fits");
+    nightgen::writeFitsImage(name, c.width, c.height, pixels, fits);
+    const auto verify = e2e::runProgram("/usr/bin/fitsverify", dir.path(), "", {"-q", name});
+    EXPECT_EQ(verify.out.rfind("verification OK", 0), 0u) << verify.out << verify.err;
+    args.push_back(name + ":" + c.keyword);
+    const bool u16 = c.bitpix == 16, ints = c.bitpix > 0;
+    const auto value = [&](float v) { return ints ? std::round(v) : double(v); };
+    char line[200];
+    std::snprintf(line, sizeof line, "%s|(%d, %d)|%.6g|%.6g|%.6g\n", *c.keyword ? c.value : "-", c.height,
+                  c.width, u16 ? 65535.0 : value(pixels[20 * c.width + 30]), u16 ? 0.0 : value(pixels[0]),
+                  value(pixels[c.width + 1]));
+    expected += line;
+  }
+  const auto astropy = e2e::runProgram("/usr/bin/python3", dir.path(), "", args, 120);
+  EXPECT_EQ(astropy.out, expected) << astropy.err;
+}
+
 TEST(E2eRunProgram, CapturesOutputStatusStdinAndFolder) {
   e2e::ScopedTempDir dir;
   const auto r = e2e::runProgram(

@@ -290,6 +290,39 @@ std::vector<CosmicRaySpec> cosmicRayField(int width, int height, int count, doub
 std::vector<Pixel> cosmicRayPixels(const CosmicRaySpec& ray);
 
 // ---------------------------------------------------------------------------
+// Standard FITS images, as any observatory writes them (not the camera
+// formats above): one image HDU, the header and the data each padded to
+// whole 2880-byte blocks.
+
+struct FitsImageSpec {
+  // 16: unsigned 16-bit samples (BZERO 32768, BSCALE 1), the value rounded
+  // and clipped to 0..65535; 32: signed 32-bit, rounded and clipped;
+  // -32: IEEE single precision, as given (e.g. in flux units of 1e-19).
+  int bitpix = -32;
+  // The frame-type card: "DATA-TYP", "IMAGETYP", "OBSTYPE", "IMGTYPE" or
+  // "HIERARCH ESO DPR TYPE" (written as ESO writes it); empty for none.
+  std::string typeKeyword = "IMAGETYP";
+  std::string typeValue = "LIGHT";  // e.g. OBJECT, SCIENCE, "Light Frame", BIAS
+  std::optional<double> saturate;         // SATURATE, in the data's units
+  std::optional<double> exposureSeconds;  // EXPTIME
+  std::string dateObs;  // DATE-OBS, e.g. "2024-01-31T14:00:00"; empty: none
+  std::string filter;   // FILTER; empty: none
+  std::string object;   // OBJECT; empty: none
+  std::vector<std::string> extraCards;  // written before END, each padded to 80
+};
+
+// The header's cards, each 80 characters, END last (not padded to a
+// block). Throws std::invalid_argument on a BITPIX other than 16, 32 or
+// -32, a size below 1 or a card over 80 characters.
+std::vector<std::string> fitsImageHeader(int width, int height, const FitsImageSpec& spec);
+// Writes the image (width x height samples, row after row) to `path`:
+// beside it first, then renamed over it, so the file appears whole or not
+// at all. Throws std::invalid_argument when pixels does not hold width x
+// height samples, std::runtime_error when the file cannot be written.
+void writeFitsImage(const std::string& path, int width, int height,
+                    const std::vector<float>& pixels, const FitsImageSpec& spec);
+
+// ---------------------------------------------------------------------------
 // Sample nights
 
 // Sub-folders of a sample night, one per program.
