@@ -931,14 +931,11 @@ TEST(EditorsE2e, SampleNight) {
     // tarnlook's table gives each frame the UT of the editor's console, to the second (both in the night's order);
     // its page tells the T5 and S5 lines as tarnfits's, and shows no problem.
     const e2e::RunResult look = e2e::runProgram(TARNLOOK_EXE, folder, "", {}, kRunSeconds);
-    const auto times = [](const std::string& text, const char* pattern) {
-      std::string all;
-      const std::regex time(pattern);
+    const auto times = [](const std::string& text, const std::regex& time, std::string all = "") {
       for (std::sregex_iterator m(text.begin(), text.end(), time), end; m != end; ++m) all += (*m)[1].str() + " ";
-      return all;
-    };
-    const std::string console = times(result.out, "(\\d\\d:\\d\\d:\\d\\d)\n");
-    EXPECT_EQ(times(e2e::readFile(folder + "/tarnlook.csv"), "\n(?:[^,]*,){5}([^,]*),"), console) << look.out;
+      return all; };
+    const std::string console = times(result.out, std::regex("(\\d\\d:\\d\\d:\\d\\d)\n"));
+    EXPECT_EQ(times(e2e::readFile(folder + "/tarnlook.csv"), std::regex("\n(?:[^,]*,){5}([^,]*),")), console) << look.out;
     EXPECT_EQ(console.size(), 9u * andorEntries);
     const std::string page = e2e::readFile(folder + "/tarnlook.html");
     EXPECT_EQ(page.find("class=\"problems\""), page.npos) << page.substr(0, 4000);
