@@ -62,8 +62,8 @@ struct LookOptions {
 // else the current folder, which is then only read. Each frame's console
 // line is printed (and flushed) as soon as it and the frames before it in
 // the night's order are measured, without the flags that need the whole
-// night: those follow the last frame's line, one line per flagged frame,
-// "name  ! flag; flag" (as a frame line's end). Returns the exit status:
+// night: those follow the last frame's line, under the line "Flagged
+// against the night:", one line per flagged frame, "name  ! flag; flag". Returns the exit status:
 // 0 written (or no frame), 1 a file or the output folder could not be
 // written or the folder not read.
 int lookAtNight(const LookOptions& options);
