@@ -122,8 +122,8 @@ std::vector<std::string> unlistedCameraFiles(const std::vector<std::string>& fol
 void completeFromRunList(NightAccount& account, const std::vector<ListLine>& lines);
 
 // Gives the lines refused because their input could not be opened ("open")
-// and whose input is among `folders` (names in lower case) kFolderLine as
-// their plain reason.
+// and whose input, in lower case, is among `folders` (names in lower case)
+// kFolderLine as their plain reason.
 void explainFolders(NightAccount& account, const std::set<std::string>& folders);
 
 // Whether a line is information rather than a problem: a T5 or S5 file

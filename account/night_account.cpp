@@ -207,7 +207,8 @@ void completeFromRunList(NightAccount& account, const std::vector<ListLine>& lin
 
 void explainFolders(NightAccount& account, const std::set<std::string>& folders) {
   for (AccountLine& line : account.lines) {
-    if (line.outcome == kRefused && line.logWords == "open" && folders.count(line.input) != 0)
+    if (line.outcome == kRefused && line.logWords == "open" &&
+        folders.count(chartolower(line.input.c_str())) != 0)
       line.plain = kFolderLine;
   }
 }
