@@ -34,6 +34,14 @@ constexpr const char* kStopped = "stopped";
 constexpr const char* kNotReached = "not reached";
 constexpr const char* kNoOutput = "no output";
 
+// The editors' reason for a T5 or S5 line: not theirs, tarnfits converts it.
+// Information, not a problem.
+constexpr const char* kNotAndor = "not an Andor file";
+// Why a line that names a folder was refused, in plain words.
+constexpr const char* kFolderLine = "a folder, not a camera file";
+// Why a line after the newest run record's last is not reached.
+constexpr const char* kNotInRecord = "not in the run record: taken from tarnlist.dat";
+
 // An entry line of the run list (or a line equal to the one before it).
 struct ListLine {
   int line = 0;        // its physical line number, from 1
@@ -65,6 +73,7 @@ struct RunFacts {
   int line = 0;               // where it stopped; 0 for none
   std::string input, cause;   // the file and the cause of the stop
   int notReached = 0;         // lines after the stop
+  int notInRecord = 0;        // of them, those taken from the run list
 };
 
 struct NightAccount {
@@ -106,13 +115,24 @@ NightAccount accountFromLog(const std::vector<ListLine>& lines,
 std::vector<std::string> unlistedCameraFiles(const std::vector<std::string>& folder,
                                              const std::vector<ListLine>& lines);
 
-// "15 run-list lines: 12 converted (1 with a warning), 2 refused, 1
-// repeats line 4".
-std::string accountSummary(const NightAccount& account);
+// Completes an account from its newest run record with the lines of the
+// run list after the record's last line (a run stopped by a signal before
+// it had read them): each kNotReached, kNotInRecord its reason, counted in
+// the newest run's notReached and notInRecord. Nothing without a record.
+void completeFromRunList(NightAccount& account, const std::vector<ListLine>& lines);
 
-// Whether anything needs a look: a line not converted, a warning, a stop,
-// a camera file not in the run list.
-bool accountHasProblems(const NightAccount& account);
+// Gives the lines refused because their input could not be opened ("open")
+// and whose input, in lower case, is among `folders` (names in lower case)
+// kFolderLine as their plain reason.
+void explainFolders(NightAccount& account, const std::set<std::string>& folders);
+
+// Whether a line is information rather than a problem: a T5 or S5 file
+// that an editor refused (kNotAndor), for tarnfits to convert.
+bool isInformation(const AccountLine& line);
+
+// "15 run-list lines: 12 converted (1 with a warning), 2 refused, 1
+// repeats line 4", and ", 2 not Andor files (tarnfits converts them)".
+std::string accountSummary(const NightAccount& account);
 
 // For each output, the line that made it: the last line of `account` that
 // converted it (`lines` give the line's names).
@@ -129,8 +149,19 @@ struct Filled {
 // only): OBJECT, DATA-TYP and FILTER from the line `maker`; EXPTIME from
 // EXPOSURE; and without a time of its own (exposureTime), DATE-OBS and UT
 // of mid-exposure, the camera's DATE (the start, UT) and half of EXPOSURE,
-// the seconds cut as the converters cut them.
+// reckoned and cut as the converters reckon and cut them (converterMidTime).
 Filled fillFromRunList(FrameHeader& header, const ListLine& maker);
+
+// The middle of an exposure as the converters print it, "YYYY-MM-DDThh:mm:ss"
+// (UT), from the camera's start `cameraDate` ("YYYY-MM-DDThh:mm:ss", UT;
+// fractions of a second dropped, as the camera's card columns are read)
+// and its length in seconds: the start moved to JST, its MJD (timetomjd)
+// plus exposureSeconds x kHalfSecondDays, less kJstOffsetDays, back to
+// fields with mjdtotime, which cuts every field (a time a hair below a
+// whole second gives the second before, as on the converters' console).
+// Nothing when cameraDate does not hold those six numbers.
+std::optional<std::string> converterMidTime(const std::string& cameraDate,
+                                            double exposureSeconds);
 
 // ---------------------------------------------------------------------------
 // Reading what the night's account is made of: the run list, with the

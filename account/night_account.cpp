@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "obslib.h"
+
 namespace tarnlook {
 
 namespace {
@@ -104,7 +106,7 @@ std::string plainReason(const std::string& logWords) {
       {"entry line is not valid", "run-list line not readable"},
       {"output name equals input name", "the output would overwrite the input"},
       {"FITS NAXIS values are strange...", "image size matches no camera"},
-      {"not an Andor file", "not an Andor file (T5 or S5 camera)"},
+      {kNotAndor, "not an Andor file: tarnfits converts it"},
       {kShortInput, "camera file shorter than its image"},
       {"Cannot read READTIME", "unknown readout time: no GAIN card"},
   };
@@ -190,20 +192,51 @@ std::vector<std::string> unlistedCameraFiles(const std::vector<std::string>& fol
   return unlisted;
 }
 
+void completeFromRunList(NightAccount& account, const std::vector<ListLine>& lines) {
+  if (account.runs.empty()) return;
+  int last = 0;
+  for (const AccountLine& line : account.lines) last = std::max(last, line.line);
+  RunFacts& newest = account.runs.front();
+  for (const ListLine& l : lines) {
+    if (l.line <= last) continue;
+    account.lines.push_back({l.line, l.input, l.output, kNotReached, kNotInRecord, ""});
+    ++newest.notReached;
+    ++newest.notInRecord;
+  }
+}
+
+void explainFolders(NightAccount& account, const std::set<std::string>& folders) {
+  for (AccountLine& line : account.lines) {
+    if (line.outcome == kRefused && line.logWords == "open" &&
+        folders.count(chartolower(line.input.c_str())) != 0)
+      line.plain = kFolderLine;
+  }
+}
+
+bool isInformation(const AccountLine& line) {
+  return line.outcome == kRefused && line.logWords == kNotAndor;
+}
+
 std::string accountSummary(const NightAccount& account) {
   int count[7] = {};
   const char* const order[7] = {kConverted, kWarned, kRefused, kNoOutput, kIgnored, kStopped,
                                 kNotReached};
   const AccountLine* repeat = nullptr;
+  int information = 0;
   for (const AccountLine& line : account.lines) {
     for (int k = 0; k < 7; ++k) count[k] += line.outcome == order[k];
     if (line.outcome == kIgnored) repeat = &line;
+    information += isInformation(line);
   }
+  count[2] -= information;
   const std::size_t n = account.lines.size();
   std::string text = std::to_string(n) + (n == 1 ? " run-list line: " : " run-list lines: ") +
                      std::to_string(count[0] + count[1]) + " converted";
   if (count[1] > 0) text += " (" + std::to_string(count[1]) + " with a warning)";
   if (count[2] > 0) text += ", " + std::to_string(count[2]) + " refused";
+  if (information == 1) text += ", 1 not an Andor file (tarnfits converts it)";
+  if (information > 1)
+    text += ", " + std::to_string(information) + " not Andor files (tarnfits converts them)";
   if (count[3] > 0) text += ", " + std::to_string(count[3]) + " without an output drawn";
   if (count[4] == 1) text += ", 1 " + repeat->plain;
   if (count[4] > 1) text += ", " + std::to_string(count[4]) + " repeat the line before";
@@ -242,26 +275,35 @@ Filled fillFromRunList(FrameHeader& header, const ListLine& maker) {
     header.exptime = text;
     filled.fromCamera = true;
   }
-  FrameHeader start;
-  start.dateObs = header.cameraDate;
-  const auto begun = header.cameraDate.size() >= 19 ? exposureTime(start) : std::nullopt;
-  if (!exposureTime(header) && begun) {
-    const double mid = *begun + (exposed ? std::floor(exposure / 2) : 0.0);
-    header.dateObs = utDate(mid) + "T" + utClock(mid);
-    header.ut = utClock(mid);
+  const auto mid = converterMidTime(header.cameraDate, exposed ? exposure : 0.0);
+  if (!exposureTime(header) && mid) {
+    header.dateObs = *mid;
+    header.ut = mid->substr(11);
     filled.fromCamera = true;
   }
   return filled;
 }
 
-bool accountHasProblems(const NightAccount& account) {
-  for (const AccountLine& line : account.lines) {
-    if (line.outcome != kConverted) return true;
+std::optional<std::string> converterMidTime(const std::string& cameraDate,
+                                            double exposureSeconds) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (std::sscanf(cameraDate.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour,
+                  &minute, &second) != 6)
+    return std::nullopt;
+  // The start in JST, as the converters keep it: only the day moves on.
+  hour += kJstHoursAheadOfUt;
+  constexpr int kHoursPerDay = 24;
+  if (hour >= kHoursPerDay) {
+    day += 1;
+    hour -= kHoursPerDay;
   }
-  for (const RunFacts& run : account.runs) {
-    if (run.stopped) return true;
-  }
-  return !account.unlisted.empty();
+  const double mid = timetomjd(year, month, day, hour, minute, second) +
+                     exposureSeconds * kHalfSecondDays - kJstOffsetDays;
+  mjdtotime(mid, &year, &month, &day, &hour, &minute, &second);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute,
+                second);
+  return std::string(text);
 }
 
 }  // namespace tarnlook

@@ -3,8 +3,10 @@
 #include "account.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 #include <utility>
 
 #include "files.h"
@@ -78,10 +80,20 @@ std::optional<NightAccount> readAccount(const std::optional<std::vector<ListLine
   NightAccount account = !records.empty() ? accountFromRecords(records, drawn, passedOver)
                                           : accountFromLog(*lines, readLog(), drawn, passedOver);
   if (!lines) return account;
-  std::vector<std::string> names;
+  if (!records.empty()) completeFromRunList(account, *lines);
+  std::vector<std::string> names, files;
+  std::set<std::string> folders;  // in lower case, as the converters open inputs
   listFolder(".", names);  // a folder that cannot be listed has failed already
   std::sort(names.begin(), names.end());
-  account.unlisted = unlistedCameraFiles(names, *lines);
+  for (const std::string& name : names) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(name, ignored))
+      folders.insert(chartolower(name.c_str()));
+    else
+      files.push_back(name);
+  }
+  explainFolders(account, folders);
+  account.unlisted = unlistedCameraFiles(files, *lines);
   return account;
 }
 

@@ -67,7 +67,9 @@ int runFailed(const std::string& message) {
 // most one sheet's thumbnails (and the next frame) in memory.
 class SheetWriter {
  public:
-  explicit SheetWriter(LeftoverTemporaries& leftovers) : leftovers_(leftovers) {}
+  // Writes the sheets into the folder `into` ("" the current one).
+  SheetWriter(const std::string& into, LeftoverTemporaries& leftovers)
+      : into_(into), leftovers_(leftovers) {}
 
   // Takes a frame; false when an earlier full sheet could not be written.
   bool add(Frame&& frame) {
@@ -105,7 +107,8 @@ class SheetWriter {
   }
 
  private:
-  bool flush(const std::string& name) {
+  bool flush(const std::string& sheet) {
+    const std::string name = pathIn(into_, sheet);
     const std::string error = writeSheet(pending_, name, leftovers_);
     if (!error.empty()) {
       failure_ = {name, error};
@@ -117,6 +120,7 @@ class SheetWriter {
     return true;
   }
 
+  const std::string into_;
   LeftoverTemporaries& leftovers_;
   std::pair<std::string, std::string> failure_;  // the sheet and why, once one failed
   std::vector<Frame> pending_;
@@ -124,12 +128,27 @@ class SheetWriter {
 };
 
 // The report's files on the last console line: "page: tarnlook.html;
-// table: tarnlook.csv", the account's table after the other.
-std::string reportLine(bool account) {
-  return std::string("page: ") + kPageName +
-         (account ? std::string("; tables: ") + kTableName + ", " +
-                        kAccountTableName
-                  : std::string("; table: ") + kTableName);
+// table: tarnlook.csv", the account's table after the other, in the folder
+// `into`.
+std::string reportLine(bool account, const std::string& into) {
+  return "page: " + pathIn(into, kPageName) +
+         (account ? "; tables: " + pathIn(into, kTableName) + ", " +
+                        pathIn(into, kAccountTableName)
+                  : "; table: " + pathIn(into, kTableName));
+}
+
+// The night folder as the page in `into` reaches it (NightReport::nightFolder):
+// empty when the page is in it, else the path from `into` to it, both
+// with their links resolved, ending in '/'.
+std::string nightFolderFrom(const std::string& into) {
+  std::error_code error;
+  const std::filesystem::path here = std::filesystem::current_path(error);
+  if (into.empty() || error) return "";
+  const std::filesystem::path there = std::filesystem::canonical(into, error);
+  if (error) return here.string() + "/";
+  const std::filesystem::path path = here.lexically_relative(there);
+  if (path == ".") return "";
+  return (path.empty() ? here : path).string() + "/";
 }
 
 // What the run list and the camera's cards give the header of an output
@@ -184,21 +203,22 @@ class FrameQueue {
   std::deque<std::future<Read>> pending_;
 };
 
-// The console's lines, in the night's order: the frames' lines end with
-// what the whole night says of them, so they are printed at the end.
-struct ConsoleLine {
-  std::string text;
-  std::optional<std::size_t> frame;  // index in the report's frames
-};
+// A console line, at once: a run that is stopped shows what it has done.
+void printNow(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
 
-void printConsole(const std::vector<ConsoleLine>& lines, const NightReport& report) {
-  for (const ConsoleLine& line : lines) {
-    std::string text = line.text;
-    if (line.frame) {
-      const ReportFrame& f = report.frames[*line.frame];
-      text += consoleEnd(f.header, f.measurement, f.quality);
-    }
-    std::printf("%s\n", text.c_str());
+// What the whole night says of its frames, after their lines: a heading,
+// then "name  ! flag; flag" for each flagged frame, in the night's order.
+void printFlags(const NightReport& report) {
+  bool any = false;
+  for (const ReportFrame& f : report.frames) {
+    if (f.quality.flags.empty()) continue;
+    if (!any) printNow("Flagged against the night:");
+    any = true;
+    // The end of a frame line without its measurement: the flags alone.
+    printNow(hduName(f.name, f.extension) + consoleEnd({}, {}, f.quality));
   }
 }
 
@@ -209,14 +229,18 @@ void judge(NightReport& report) {
   for (std::size_t i = 0; i < quality.size(); ++i) report.frames[i].quality = quality[i];
 }
 
-int sheetFailed(const SheetWriter& sheets, const std::vector<ConsoleLine>& console,
-                const NightReport& report) {
-  printConsole(console, report);
+int sheetFailed(const SheetWriter& sheets) {
   sheets.reportFailure();
   return kStatusWriteFailed;
 }
 
-int run(const std::vector<std::string>& given, const std::vector<PixelScale>& scales) {
+int run(const std::vector<std::string>& given, const std::vector<PixelScale>& scales,
+        const std::string& into) {
+  if (!into.empty()) {
+    std::error_code error;
+    std::filesystem::create_directories(into, error);
+    if (error) return runFailed("cannot make the folder " + into + ": " + error.message());
+  }
   std::vector<std::string> names = given;
   if (given.empty()) {
     const std::string failure = framesOfFolder(names);
@@ -247,34 +271,33 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
   removeTemporariesOnSignals();
   setSepLimits();
   LeftoverTemporaries leftovers;
-  SheetWriter sheets(leftovers);
+  SheetWriter sheets(into, leftovers);
   NightReport report;
   report.scales = scales;
+  report.nightFolder = nightFolderFrom(into);
   std::set<std::string> drawn;
   std::map<std::string, std::string> passedOver;  // file to reason
-  std::vector<ConsoleLine> console;
   for (FrameQueue queue(names, nightOrder(times), fill); !queue.done();) {
     Read read = queue.take();
     if (const auto& passed = read.passed) {
       const std::string note = noteOf(*passed);
-      console.push_back({note, std::nullopt});
+      printNow(note);
       const std::string shown = hduName(passed->name, passed->extension);
       report.passedOver.push_back(visible(shown) + ": " + passed->reason);
       passedOver[passed->name] = passed->reason;
       continue;
     }
     Frame& frame = read.frame;
-    console.push_back({consoleLine(hduName(frame.name, frame.extension),
-                                             frame.header, frame.limits),
-                       report.frames.size()});
+    printNow(consoleLine(hduName(frame.name, frame.extension), frame.header, frame.limits) +
+             consoleEnd(frame.header, frame.measurement, {}));
     drawn.insert(frame.name);
     report.frames.push_back({frame.name, frame.extension, frame.header,
                              exposureTime(frame.header), frame.limits, frame.size,
                              thumbnailPng(frame), read.filled, frame.measurement, {}});
-    if (!sheets.add(std::move(frame))) return sheetFailed(sheets, console, report);
+    if (!sheets.add(std::move(frame))) return sheetFailed(sheets);
   }
   judge(report);
-  printConsole(console, report);
+  printFlags(report);
   // The account belongs to the folder's night: not to frames picked by name.
   if (given.empty()) report.account = readAccount(lines, drawn, passedOver);
   const bool account = report.account.has_value();
@@ -286,20 +309,20 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
                             : "No frame to draw; nothing written.");
     return 0;
   }
-  if (!drewNothing && !sheets.finish()) return sheetFailed(sheets, {}, report);
-  if (const auto failure = writeReport(std::move(report), leftovers)) {
+  if (!drewNothing && !sheets.finish()) return sheetFailed(sheets);
+  if (const auto failure = writeReport(std::move(report), into, leftovers)) {
     std::printf("Cannot write. (%s)\n", failure->file.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "tarnlook: %s\n", failure->reason.c_str());
     return kStatusWriteFailed;
   }
   if (drewNothing) {
-    std::printf("No frame (*.fit) in this folder; %s\n", reportLine(account).c_str());
+    std::printf("No frame (*.fit) in this folder; %s\n", reportLine(account, into).c_str());
     return 0;
   }
-  std::printf("%s; %s\n", sheets.pictures().c_str(), reportLine(account).c_str());
+  std::printf("%s; %s\n", sheets.pictures().c_str(), reportLine(account, into).c_str());
   // Only now, with this run's sheets in place, do the older ones go.
-  const std::string failure = removeStaleSheets(sheets.count());
+  const std::string failure = removeStaleSheets(sheets.count(), into);
   return failure.empty() ? 0 : runFailed(failure);
 }
 
@@ -310,7 +333,7 @@ int lookAtNight(const LookOptions& options) {
   // to it: else the allocator keeps them in each reading thread's heap, and
   // the memory grows with the threads the night has used.
   mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
-  return run(options.files, options.scales);
+  return run(options.files, options.scales, options.output);
 }
 
 }  // namespace tarnlook

@@ -52,13 +52,20 @@ class FrameReader {
 struct LookOptions {
   std::vector<std::string> files;    // the files named; empty: every *.fit of the current folder
   std::vector<PixelScale> scales;    // --scale, by image size
+  std::string output;                // -o: the folder written into; empty: the current one
 };
 
 // Looks at the night of the current folder (or the files named), as the
 // program tarnlook does: prints the console lines to standard output, a
 // failure's cause to standard error, and writes the sheets, the page and
-// the tables into the current folder. Returns the exit status: 0 written
-// (or no frame), 1 a file could not be written or the folder not read.
+// the tables into options.output (made when missing, its parents too),
+// else the current folder, which is then only read. Each frame's console
+// line is printed (and flushed) as soon as it and the frames before it in
+// the night's order are measured, without the flags that need the whole
+// night: those follow the last frame's line, under the line "Flagged
+// against the night:", one line per flagged frame, "name  ! flag; flag". Returns the exit status:
+// 0 written (or no frame), 1 a file or the output folder could not be
+// written or the folder not read.
 int lookAtNight(const LookOptions& options);
 
 }  // namespace tarnlook

@@ -35,6 +35,10 @@ std::string sheetName(int index, bool numbered) {
   return "tarnlook-" + std::to_string(index) + ".png";
 }
 
+std::string pathIn(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder == "." ? name : folder + "/" + name;
+}
+
 bool isSheetName(const std::string& name) {
   if (name == "tarnlook.png") return true;
   const std::string head = "tarnlook-", tail = ".png";

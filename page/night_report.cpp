@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "frames.h"
@@ -29,7 +30,7 @@ const char* const kStyle =
     "img.zoom{image-rendering:pixelated}figure:target{outline:3px solid #d89a00}"
     ".problems{border:3px solid #c00;background:#fff4f4;padding:0 1em;margin:.8em 0}"
     ".problems h2{color:#a00;margin:.4em 0}.problems ul{padding-left:1.2em}"
-    ".ok{border-left:6px solid #2a2;background:#effbef;padding:.3em .6em}.runs{color:#444}"
+    ".ok{border-left:6px solid #2a2;background:#effbef;padding:.3em .6em}.runs,.info{color:#444}"
     "span.bad{color:#a00;font-weight:bold}"
     // A shadow at an edge where the table goes on: it scrolls that way.
     ".rows{overflow-x:auto;background:linear-gradient(to right,#fff 30%,#fff0) left/24px 100% "
@@ -207,16 +208,38 @@ std::string lineItem(const AccountLine& line) {
   return text + (line.plain.empty() ? "" : ", " + html(line.plain)) + "</li>\n";
 }
 
+// The stop, and the lines not reached: those the run record does not list
+// come from tarnlist.dat.
 std::string stopItem(const RunFacts& run) {
-  if (!run.stopped) return "";
+  const std::string fromList =
+      run.notInRecord > 0 ? " (" + std::to_string(run.notInRecord) + " " + kNotInRecord + ")" : "";
+  if (!run.stopped)
+    return run.notInRecord > 0 ? "<li>" + std::to_string(run.notInRecord) +
+                                     (run.notInRecord == 1 ? " line" : " lines") +
+                                     " not reached by " + html(run.program) + fromList + "</li>\n"
+                               : "";
   std::string text = "<li><strong>" + html(run.program) + " stopped</strong>" +
                      (run.line > 0 ? " at line " + std::to_string(run.line) : "") +
                      (run.input.empty() ? "" : " (" + html(run.input) + ")") + ": " +
                      html(run.cause);
   if (run.notReached > 0)
     text += "; " + std::to_string(run.notReached) +
-            (run.notReached == 1 ? " line was" : " lines were") + " not reached";
+            (run.notReached == 1 ? " line was" : " lines were") + " not reached" + fromList;
   return text + "</li>\n";
+}
+
+// The lines that are not the program's, for information: an editor's T5
+// and S5 lines, which tarnfits converts.
+std::string information(const NightReport& report) {
+  std::string items;
+  if (report.account) {
+    for (const AccountLine& line : report.account->lines) {
+      if (isInformation(line))
+        items += "<li>" + html(line.input) + ", line " + std::to_string(line.line) + ": " +
+                 html(line.plain) + "</li>\n";
+    }
+  }
+  return items.empty() ? "" : "<ul class=\"info\">\n" + items + "</ul>\n";
 }
 
 // The problems of the night together, each name first: what of the run
@@ -228,7 +251,8 @@ std::string problems(const NightReport& report) {
   if (account != nullptr) {
     for (const AccountLine& line : account->lines) {
       // The stop has an item of its own, and says how many were not reached.
-      if (line.outcome != kConverted && line.outcome != kNotReached && line.outcome != kStopped)
+      if (line.outcome != kConverted && line.outcome != kNotReached && line.outcome != kStopped &&
+          !isInformation(line))
         items += lineItem(line);
     }
     if (!account->runs.empty()) items += stopItem(account->runs.front());
@@ -278,7 +302,26 @@ std::string warningOf(const NightReport& report, const ReportFrame& frame) {
   return warning;
 }
 
-std::string figure(const ReportFrame& frame, std::size_t index, const std::string& warning) {
+// A file of the night as a link's target from the page's folder: `night`
+// (empty, or the night folder ending in '/') before a relative name, every
+// byte but letters, digits and "-._~/" percent-encoded.
+std::string href(const std::string& night, const std::string& name) {
+  std::string text;
+  for (const char c : name.empty() || name[0] == '/' ? name : night + name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::strchr("-._~/", c) != nullptr) {
+      text += c;
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+std::string figure(const ReportFrame& frame, std::size_t index, const std::string& warning,
+                   const std::string& night) {
   const FrameHeader& h = frame.header;
   const std::string name = html(shownName(frame));
   std::string what;
@@ -294,7 +337,8 @@ std::string figure(const ReportFrame& frame, std::size_t index, const std::strin
          std::to_string(frame.size.width * frame.size.zoom) + "\" height=\"" +
          std::to_string(frame.size.height * frame.size.zoom) + "\"" +
          (frame.size.zoom > 1 ? " class=\"zoom\"" : "") + " alt=\"" + name + "\" title=\"" + name +
-         "\"></a><figcaption>" + name + (what.empty() ? "" : "<br>" + what) +
+         "\"></a><figcaption><a href=\"" + href(night, frame.name) + "\">" + name + "</a>" +
+         (what.empty() ? "" : "<br>" + what) +
          (frame.time ? "<br>UT " + utClock(*frame.time) : "") + marks + flagCaption(frame) +
          "</figcaption></figure>\n";
 }
@@ -353,16 +397,17 @@ std::string reportPage(const NightReport& report) {
       "<title>" +
       title(report) + ": tarnlook</title>\n<style>" + kStyle + kMeasureStyle +
       "</style>\n</head>\n<body>\n<h1>" + title(report) + "</h1>\n" + problems(report) +
-      runs(report) + facts(report) + "<div class=\"grid\">\n";
+      information(report) + runs(report) + facts(report) + "<div class=\"grid\">\n";
   // The thumbnails make most of the page: a third more than their bytes.
   std::size_t size = page.size();
   for (const ReportFrame& frame : report.frames) size += frame.png.size() / 3 * 4 + 1024;
   page.reserve(size);
   for (std::size_t i = 0; i < report.frames.size(); ++i)
-    page += figure(report.frames[i], i, warningOf(report, report.frames[i]));
+    page += figure(report.frames[i], i, warningOf(report, report.frames[i]), report.nightFolder);
   page += "</div>\n" + nightChart(report) + (report.frames.empty() ? "" : frameTable(report)) +
-          "<p class=\"folder\">Folder " +
-          html(report.folder) + "</p>\n</body>\n</html>\n";
+          "<p class=\"folder\">Folder <a href=\"" +
+          (report.nightFolder.empty() ? "." : href("", report.nightFolder)) + "\">" +
+          html(report.folder) + "</a></p>\n</body>\n</html>\n";
   return page;
 }
 

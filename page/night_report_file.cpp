@@ -22,17 +22,19 @@ std::optional<WriteFailure> write(const std::string& name, const std::string& te
 
 }  // namespace
 
-std::optional<WriteFailure> writeReport(NightReport report, LeftoverTemporaries& leftovers) {
+std::optional<WriteFailure> writeReport(NightReport report, const std::string& into,
+                                        LeftoverTemporaries& leftovers) {
   std::error_code error;
   const std::filesystem::path here = std::filesystem::current_path(error);
   report.folder = error ? "." : here.filename().empty() ? here.string() : here.filename().string();
-  if (auto failure = write(kPageName, reportPage(report), leftovers)) return failure;
-  if (auto failure = write(kTableName, reportTable(report), leftovers)) return failure;
-  if (report.account) return write(kAccountTableName, accountTable(*report.account), leftovers);
+  const std::string account = pathIn(into, kAccountTableName);
+  if (auto failure = write(pathIn(into, kPageName), reportPage(report), leftovers)) return failure;
+  if (auto failure = write(pathIn(into, kTableName), reportTable(report), leftovers))
+    return failure;
+  if (report.account) return write(account, accountTable(*report.account), leftovers);
   // unlink, not remove: a folder of that name is not ours, and stays.
-  if (::unlink(kAccountTableName) != 0 && errno != ENOENT && errno != EISDIR) {
-    return WriteFailure{kAccountTableName, std::string("cannot remove ") + kAccountTableName +
-                                               ": " + std::strerror(errno)};
+  if (::unlink(account.c_str()) != 0 && errno != ENOENT && errno != EISDIR) {
+    return WriteFailure{account, "cannot remove " + account + ": " + std::strerror(errno)};
   }
   return std::nullopt;
 }

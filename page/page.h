@@ -161,6 +161,9 @@ SheetLayout layOutSheet(const std::vector<ThumbnailSize>& sizes, int lineHeight)
 // sheet of a run, else (numbered) "tarnlook-1.png", "tarnlook-2.png", ...
 std::string sheetName(int index, bool numbered);
 
+// `name` in `folder`: the name alone for "" or ".", else "folder/name".
+std::string pathIn(const std::string& folder, const std::string& name);
+
 // Whether `name` is one that sheetName can return: "tarnlook.png", or
 // "tarnlook-N.png" with N a positive whole number in decimal without
 // leading zeros ("tarnlook-01.png" and "tarnlook-0.png" are not).
@@ -247,12 +250,12 @@ std::string thumbnailPng(const Frame& frame);
 // The height in pixels of a label line, as writeSheet lays out the sheet.
 int labelLineHeight();
 
-// Unlinks from the current folder every sheet that a run which has just
-// written `count` sheets did not write (staleSheets). A sheet that is gone
+// Unlinks from the folder `into` ("" the current folder) every sheet that a
+// run which has just written `count` sheets there did not write (staleSheets). A sheet that is gone
 // already is no failure. Returns an empty text on success, else "cannot
 // remove NAME: reason" for the first that stays (the others are still
 // tried), or the listing's failure (then nothing is removed).
-std::string removeStaleSheets(int count);
+std::string removeStaleSheets(int count, const std::string& into);
 
 // ---------------------------------------------------------------------------
 // The morning report of a night: the frames on a web page, and as CSV
@@ -292,6 +295,10 @@ struct NightReport {
   std::vector<std::string> passedOver;  // "name: reason", in order
   std::optional<NightAccount> account;  // when the folder has a run list
   std::vector<PixelScale> scales{};     // the scales given
+  // The night folder as a link from the page's folder reaches it: empty
+  // when the page is in it, else a path ending in '/' (relative where the
+  // two folders allow it).
+  std::string nightFolder{};
 };
 
 // The page: one UTF-8 HTML file without script or outside reference, the
@@ -302,7 +309,8 @@ struct NightReport {
 //    OBJECT frames (and how many have none); the distinct OBSERVER,
 //    WEATHER and SEEING values; how many frames have no time;
 //  - the night's account, when there is one: accountSummary, then each
-//    input not converted, "input -> output: status";
+//    input not converted, "input -> output: status"; the lines that are
+//    information (isInformation) after it, apart;
 //  - a grid of the thumbnails (ids "t1", "t2", ...) that wraps to the
 //    window, each a link to its row, with the name, OBJECT, DATA-TYP,
 //    FILTER and the UT of the exposure under it, then its flags;
@@ -313,7 +321,9 @@ struct NightReport {
 //    name a link back to its thumbnail) in a box of its own that scrolls
 //    sideways on a narrow screen; an AIRMASS below 1 marked as impossible
 //    with a footnote;
-//  - the notes of the files passed over, and the folder's name.
+//  - the notes of the files passed over, and the folder's name, a link to
+//    the night folder.
+// Each caption's file name is a link to the frame's file (nightFolder).
 // Every text taken from a file is shown in its visible() form, escaped as
 // HTML. Empty for no frame.
 std::string reportPage(const NightReport& report);
@@ -384,14 +394,16 @@ struct WriteFailure {
 };
 
 // Writes the page (kPageName), the table (kTableName) and, when the report
-// has an account, its table (kAccountTableName) in the current folder,
-// whose name goes into the page's heading; each is written beside its name
+// has an account, its table (kAccountTableName) into the folder `into`
+// ("" or "." the current folder); the current folder's name goes into the
+// page's heading; each is written beside its name
 // and renamed over it when complete, as the sheets are. Without an account
 // the account table of an earlier run is removed, so that the report's
 // files come from one run. Requires at least one frame. Returns nothing on
 // success, else the first file that could not be written or removed (it is
 // left as it was; the files before it are new, those after it old).
-std::optional<WriteFailure> writeReport(NightReport report, LeftoverTemporaries& leftovers);
+std::optional<WriteFailure> writeReport(NightReport report, const std::string& into,
+                                        LeftoverTemporaries& leftovers);
 
 }  // namespace tarnlook
 

@@ -111,14 +111,15 @@ std::string writeSheet(const std::vector<Frame>& frames, const std::string& path
   return replaceFile(path, png.get(), static_cast<std::size_t>(size), leftovers);
 }
 
-std::string removeStaleSheets(int count) {
+std::string removeStaleSheets(int count, const std::string& into) {
   std::vector<std::string> names;
-  std::string failure = listFolder(".", names);
+  std::string failure = listFolder(into.empty() ? "." : into, names);
   if (!failure.empty()) return failure;
   for (const std::string& name : staleSheets(names, count)) {
     // unlink, not remove: an entry that is a folder is not taken away.
-    if (::unlink(name.c_str()) != 0 && errno != ENOENT && failure.empty()) {
-      failure = "cannot remove " + name + ": " + std::strerror(errno);
+    const std::string path = pathIn(into, name);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT && failure.empty()) {
+      failure = "cannot remove " + path + ": " + std::strerror(errno);
     }
   }
   return failure;

@@ -3,6 +3,7 @@
 //
 //   tarnlook              every *.fit of the current folder, in time order
 //   tarnlook FILE...      the files given, in time order
+//   -o DIR, --output DIR  the pictures, page and tables written into DIR
 //   tarnlook -h | --help, tarnlook --version
 #include <cmath>
 #include <cstdio>
@@ -22,7 +23,7 @@ constexpr int kStatusWriteFailed = 1;  // standard output failed (the night's ow
 constexpr int kStatusUsage = 2;        // wrong command line
 
 const char* const kUsage =
-    "Usage: tarnlook [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n"
+    "Usage: tarnlook [-o DIR] [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n"
     "       tarnlook -h | --help\n"
     "       tarnlook --version\n"
     "\n"
@@ -38,7 +39,7 @@ const char* const kUsage =
     "exposure: DATE-OBS with its own time, else DATE-OBS with UT or TIME-OBS,\n"
     "else MJD-OBS or JD (the converters write the middle of the exposure);\n"
     "frames without a time follow, in name order (files named: in the order\n"
-    "given). It writes in the current folder\n"
+    "given). It writes in the current folder, or in DIR with -o\n"
     "  tarnlook.png     the sheet: up to 48 frames, 8 across and 6 down\n"
     "  tarnlook-N.png   sheets 1, 2, ... when there are more than 48 frames\n"
     "  tarnlook.html    the night's report, one file with the thumbnails in it:\n"
@@ -55,7 +56,8 @@ const char* const kUsage =
     "                   each line's outcome and reason, from the converters' run\n"
     "                   records (tarnfits-run.csv, ...), else from tarnfits.log\n"
     "replacing an older file only by a complete one, and prints one line per\n"
-    "frame (name, OBJECT, the two zscale limits), then the files written.\n"
+    "frame as soon as it is measured (name, OBJECT, the two zscale limits),\n"
+    "then the frames that the whole night flags, then the files written.\n"
     "Then it removes the sheets of earlier runs that it did not write again\n"
     "(tarnlook.png when it wrote numbered sheets, or the reverse, and numbers\n"
     "beyond its own), so that the sheets in the folder come from one run; it\n"
@@ -70,6 +72,10 @@ const char* const kUsage =
     "flagged with the reason, on the page, in the table and at the end of the\n"
     "console line, which also gives the FWHM in pixels. The page draws FWHM,\n"
     "sky and airmass against UT.\n"
+    "  -o DIR, --output DIR\n"
+    "                   writes the pictures, page and tables into DIR (made\n"
+    "                   when missing) and only reads the night's folder; the\n"
+    "                   page's links reach the night's files from there\n"
     "  --scale NAXIS1xNAXIS2=ARCSEC\n"
     "                   arcseconds per pixel of the frames of that image size\n"
     "                   (a detector at a binning): FWHM in arcseconds too,\n"
@@ -81,7 +87,7 @@ const char* const kUsage =
     "  0  the pictures, page and tables were written, or there was no frame\n"
     "  1  a picture, the page or a table could not be written, an older sheet\n"
     "     or account could not be removed, the current folder could not be\n"
-    "     listed, or standard output failed\n"
+    "     listed, the folder of -o could not be made, or standard output failed\n"
     "  2  wrong command line; no file was read or written\n"
     "\n"
     "Manual: man tarnlook\n";
@@ -122,9 +128,16 @@ std::optional<tarnlook::PixelScale> scaleFrom(const std::string& text) {
 int main(int argc, char** argv) {
   std::vector<std::string> args;
   std::vector<tarnlook::PixelScale> scales;
+  std::string output;
   for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) != "--scale") {
-      args.push_back(argv[i]);
+    const std::string arg = argv[i];
+    if (arg == "-o" || arg == "--output") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return usageError(arg + " wants a folder");
+      output = argv[++i];
+      continue;
+    }
+    if (arg != "--scale") {
+      args.push_back(arg);
       continue;
     }
     const auto scale = i + 1 < argc ? scaleFrom(argv[++i]) : std::nullopt;
@@ -149,7 +162,7 @@ int main(int argc, char** argv) {
     }
     return finishStandardOutput();
   }
-  const int status = tarnlook::lookAtNight({args, scales});
+  const int status = tarnlook::lookAtNight({args, scales, output});
   const int console = finishStandardOutput();
   return status != 0 ? status : console;
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -927,6 +928,18 @@ TEST(EditorsE2e, SampleNight) {
     EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);
     const std::string logPath = folder + "/" + kLogName;
     EXPECT_EQ(e2e::fileExists(logPath) ? e2e::readFile(logPath) : "", expectedLog);
+    // tarnlook's table gives each frame the UT of the editor's console, to the second (both in the night's order);
+    // its page tells the T5 and S5 lines as tarnfits's, and shows no problem.
+    const e2e::RunResult look = e2e::runProgram(TARNLOOK_EXE, folder, "", {}, kRunSeconds);
+    const auto times = [](const std::string& text, const std::regex& time, std::string all = "") {
+      for (std::sregex_iterator m(text.begin(), text.end(), time), end; m != end; ++m) all += (*m)[1].str() + " ";
+      return all; };
+    const std::string console = times(result.out, std::regex("(\\d\\d:\\d\\d:\\d\\d)\n"));
+    EXPECT_EQ(times(e2e::readFile(folder + "/tarnlook.csv"), std::regex("\n(?:[^,]*,){5}([^,]*),")), console) << look.out;
+    EXPECT_EQ(console.size(), 9u * andorEntries);
+    const std::string page = e2e::readFile(folder + "/tarnlook.html");
+    EXPECT_EQ(page.find("class=\"problems\""), page.npos) << page.substr(0, 4000);
+    EXPECT_NE(page.find("<li>t5_0001.fts, line 4: not an Andor file: tarnfits converts it</li>"), page.npos);
   }
 }
 

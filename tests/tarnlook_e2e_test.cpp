@@ -5,6 +5,7 @@
 #include <gdfonts.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -259,11 +260,14 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   for (int i = 0; i < 5; ++i) {
     writeFits(dir.file(std::to_string(i) + ".fit"), SHORT_IMG, {1L << i, 1}, std::vector<float>(1 << i, 5));
     setKeys(dir.file(std::to_string(i) + ".fit"), night[i]);
-  }  // refused lines, an output missing, another passed over, a repeat, an input its own output, a directive
-  e2e::writeFile(dir.file("tarnlist.dat"), "# SEEING 1\n0.fts\n1.FTS\n6.fts\n1.fts\n2.fts\n2.fts\n7.fts\n3.fit\n5.fts\n");
+  }  // refused lines (one of an input named twice, one a folder), an output missing, another passed over, a repeat,
+  // an input its own output, a directive; camera files in upper case, one listed, and a folder named like one
+  e2e::writeFile(dir.file("tarnlist.dat"), "# SEEING 1\n0.fts\n1.FTS\n6.fts\n1.fts\n2.fts\n2.fts\n7.fts\n3.fit\n5.fts\n8.fts\n");
   e2e::writeFile(dir.file("tarnfits.log"), "cannot open '7.fts'  (open)\ncannot open '7.fts'  (OBJECT not find)\n"
-      "cannot open '3.fit'  (output name equals input name)\ncannot open '5.fts'  (input data is short)\n");
-  for (const char* name : {"5.fit", "9.FTS", "7.fts"}) e2e::writeFile(dir.file(name), "not FITS");
+      "cannot open '3.fit'  (output name equals input name)\ncannot open '5.fts'  (input data is short)\n"
+      "cannot open '1.fts'  (open)\ncannot open '8.fts'  (open)\n");
+  for (const char* name : {"5.fit", "9.FTS", "7.fts", "6.FTS"}) e2e::writeFile(dir.file(name), "not FITS");
+  for (const char* name : {"8.fts", "stray.fts"}) fs::create_directory(dir.file(name));
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   std::string page = e2e::readFile(dir.file("tarnlook.html"));
   const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
@@ -278,7 +282,7 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
   for (std::sregex_iterator m(page.begin(), page.end(), row), end; m != end; ++m) order += (*m)[1];
   EXPECT_EQ(order, "444333222000111" "43201");
   EXPECT_NE(page.find("<h1>Night of 2024-01-31 to 2024-02-01, UT 22:00:00 to 00:10:00</h1>\n<div class=\"problems\">"
-      "\n<h2>To look at</h2>\n<p>9 run-list lines: 4 converted, 2 refused, 2 without an output drawn, 1 repeats line 6"
+      "\n<h2>To look at</h2>\n<p>10 run-list lines: 3 converted, 4 refused, 2 without an output drawn, 1 repeats line 6"
       "</p>"), page.npos) << page;
   EXPECT_NE(page.find("<li>1 camera file is not in the run list: 9.FTS</li>\n<li>5.fit: Not a FITS file. Passed"), page.npos);
   EXPECT_NE(page.find("<li>5 frames: 2 OBJECT, 1 DARK, 1 FLAT, 1 without DATA-TYP</li>\n<li>OBJECT exposure: 90.5 s in "
@@ -288,12 +292,16 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
       "</td><td class=\"n\"></td>", "UT 23:50:00<br><span class=\"bad\">airmass .8 impossible</span></figcaption>"})
     EXPECT_NE(page.find(airmass), page.npos) << airmass;  // OBJECT frames only; 0 a placeholder
   EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "line,input,output,outcome,reason,log_reason\r\n2,0.fts,0.fit,"
-      "converted,,\r\n3,1.fts,1.fit,converted,,\r\n4,6.fts,6.fit,no output,output not in the folder,\r\n5,1.fts,1.fit,converted,,"
-      "\r\n6,2.fts,2.fit,converted,,\r\n7,2.fts,2.fit,ignored,repeats line 6,repeats line 6\r\n8,7.fts,7.fit,refused,object not "
+      "converted,,\r\n3,1.fts,1.fit,converted,,\r\n4,6.fts,6.fit,no output,output not in the folder,\r\n5,1.fts,1.fit,refused,file "
+      "not found or not readable,open\r\n6,2.fts,2.fit,converted,,\r\n7,2.fts,2.fit,ignored,repeats line 6,repeats line 6\r\n8,7.fts,7.fit,refused,object not "
       "in the catalogue,OBJECT not find\r\n9,3.fit,,refused,the output would overwrite the input,output name equals input name"
-      "\r\n10,5.fts,5.fit,no output,output passed over: Not a FITS file.,input data is short\r\n");
+      "\r\n10,5.fts,5.fit,no output,output passed over: Not a FITS file.,input data is short\r\n11,8.fts,8.fit,refused,\"a folder, "
+      "not a camera file\",open\r\n");
   EXPECT_NE(r.out.find("page: tarnlook.html; tables: tarnlook.csv, tarnlook-runlist.csv\n"), r.out.npos);
-  // A run record, where it exists, tells the run: warnings and the stop included.
+  // The newest run record, where one exists, tells the run: warnings and the stop included; the run list the lines it
+  // does not reach. Written elsewhere (-o), the night folder only read, though root may write where the mode says not.
+  e2e::writeFile(dir.file("tarnfits4-run.csv"), "program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,"
+      "reason\r\ntarnfits4,1.0.0,2024-01-30T08:00:00Z,2024-01-30T08:01:00Z,0,,,,finished,\r\n");
   e2e::writeFile(dir.file("tarnfits-run.csv"), [](std::string t) {
     for (std::size_t i = 0; (i = t.find('|', i)) != t.npos;) t.replace(i, 1, "tarnfits,1.0.0,2024-02-01T08:12:40Z,"
         "2024-02-01T08:13:00Z,1,");
@@ -301,16 +309,28 @@ TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
       "program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,reason\r\n|2,0.fts,0.fit,converted "
       "with a warning,Cannot read READTIME\r\n|8,7.fts,7.fit,refused,OBJECT not find\r\n|9,3.fit,,stopped,\"s,fit: No space "
       "left on device\"\r\n|10,5.fts,5.fit,not reached,\r\n|9,3.fit,,stopped,\"s,fit: No space left on device\"\r\n"));
-  e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
-  page = e2e::readFile(dir.file("tarnlook.html"));
-  for (const char* told : {"<p>4 run-list lines: 1 converted (1 with a warning), 1 refused, 1 stopped the run, 1 not reached"
-      "</p>", "<li><strong>tarnfits stopped</strong> at line 9 (3.fit): s,fit: No space left on device; 1 line was not reached",
-      "<p class=\"runs\">tarnfits ran 2024-02-01 08:12 UT</p>", "<span class=\"bad\">warning: unknown readout time: no GAIN card"})
+  const std::set<std::string> listed = filesIn(dir.path());
+  e2e::ScopedTempDir out;  // beside the night: "../<out>/report" made, the night "../../<dir>/" from there
+  const std::string folder = fs::path(dir.path()).filename(), link = "<a href=\"../../" + folder + "/";
+  fs::permissions(dir.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write, fs::perm_options::remove);
+  const e2e::RunResult elsewhere = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {"--output", "../" +
+      fs::path(out.path()).filename().string() + "/report"}, kTimeoutSeconds);
+  fs::permissions(dir.path(), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(listed, filesIn(dir.path())) << "the night folder written";  // its older page kept, not renamed over:
+  EXPECT_EQ(e2e::readFile(dir.file("tarnlook.html")), page);
+  EXPECT_EQ(filesIn(out.file("report")), (std::set<std::string>{"tarnlook.png", "tarnlook.html", "tarnlook.csv",
+      "tarnlook-runlist.csv"})) << elsewhere.out << elsewhere.err;
+  page = e2e::readFile(out.file("report/tarnlook.html"));
+  for (const std::string& told : std::vector<std::string>{link + "0.fit\">0.fit</a>", "Folder " + link + "\">" + folder +
+      "</a>", "<p>5 run-list lines: 1 converted (1 with a warning), 1 refused, 1 stopped the run, 2 not reached</p>", "<li>"
+      "<strong>tarnfits stopped</strong> at line 9 (3.fit): s,fit: No space left on device; 2 lines were not reached (1 not "
+      "in the run record: taken from tarnlist.dat)", "<p class=\"runs\">tarnfits ran 2024-02-01 08:12 UT; tarnfits4 ran "
+      "2024-01-30 08:00 UT</p>", "<span class=\"bad\">warning: unknown readout time: no GAIN card"})
     EXPECT_NE(page.find(told), page.npos) << told;
-  EXPECT_EQ(e2e::readFile(dir.file("tarnlook-runlist.csv")), "line,input,output,outcome,reason,log_reason\r\n2,0.fts,0.fit,"
-      "converted with a warning,unknown readout time: no GAIN card,Cannot read READTIME\r\n8,7.fts,7.fit,refused,object not in "
-      "the catalogue,OBJECT not find\r\n9,3.fit,,stopped,\"s,fit: No space left on device\",\"s,fit: No space left on device\"\r\n"
-      "10,5.fts,5.fit,not reached,,\r\n");
+  EXPECT_EQ(e2e::readFile(out.file("report/tarnlook-runlist.csv")), "line,input,output,outcome,reason,log_reason\r\n2,0.fts,"
+      "0.fit,converted with a warning,unknown readout time: no GAIN card,Cannot read READTIME\r\n8,7.fts,7.fit,refused,object not "
+      "in the catalogue,OBJECT not find\r\n9,3.fit,,stopped,\"s,fit: No space left on device\",\"s,fit: No space left on device\""
+      "\r\n10,5.fts,5.fit,not reached,,\r\n11,8.fts,8.fit,not reached,not in the run record: taken from tarnlist.dat,\r\n");
 }
 
 TEST(TarnlookE2e, EditorsNightFromItsRunListLinesAndTheCameraCards) {
@@ -343,6 +363,13 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
                            "tarnlook-x.png", "notes.png"}) {
     e2e::writeFile(dir.file(name), "an older picture");
   }
+  // Stopped (SIGINT) while the seam holds it in the first sheet (or at its end): it has told each frame read, in order.
+  const e2e::RunResult stopped = e2e::runProgram("/bin/sh", dir.path(), "", {"-c", "FAULTFS=hold FAULTFS_PROOF=proof LD_PRELOAD=$1 "
+      "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 env --default-signal=INT \"$0\" & until [ -e proof ] || ! kill -0 $!; "
+      "do sleep .01; done; kill -INT $!; wait $!; s=$?; cat proof >&2; rm proof; exit $s", TARNLOOK_EXE, FAULTFS_LIB}, kTimeoutSeconds);
+  EXPECT_EQ(std::to_string(stopped.exitStatus) + stopped.out.substr(0, 8) + stopped.out.substr(stopped.out.rfind('\n',
+      stopped.out.size() - 2) + 1, 8) + std::to_string(std::count(stopped.out.begin(), stopped.out.end(), '\n')), "130f01.fit f49.fit 49")
+      << stopped.err;
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   const std::string last = "Pictures: tarnlook-1.png (48 frames), tarnlook-2.png (12 frames); "
@@ -429,7 +456,7 @@ TEST(TarnlookE2e, CommandLine) {
   for (const char* help : {"--help", "-h"}) {
     const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {help});
     EXPECT_EQ(r.exitStatus, 0) << help;
-    EXPECT_EQ(r.out.rfind("Usage: tarnlook [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n", 0), 0u) << help;
+    EXPECT_EQ(r.out.rfind("Usage: tarnlook [-o DIR] [--scale NAXIS1xNAXIS2=ARCSEC]... [FILE...]\n", 0), 0u) << help;
     EXPECT_EQ(r.err, "") << help;
   }
   const e2e::RunResult version = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {"--version"});
@@ -449,6 +476,7 @@ TEST(TarnlookE2e, CommandLine) {
       {{"--help", "a.fit"}, "unexpected argument 'a.fit'"},
       {{"a.fit", "--version"}, "unexpected argument 'a.fit'"},
       {{"--scale", "2048x512"}, "--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42"},
+      {{"a.fit", "-o"}, "-o wants a folder"},
   };
   for (const auto& w : wrong) {
     const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", w.args);
