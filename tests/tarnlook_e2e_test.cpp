@@ -18,8 +18,7 @@
 #include <vector>
 
 #include "e2e.h"
-#include "layout.h"
-#include "zscale.h"
+#include "page.h"
 
 namespace {
 

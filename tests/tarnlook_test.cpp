@@ -11,12 +11,8 @@
 #include <vector>
 
 #include "e2e.h"
-#include "label.h"
-#include "layout.h"
-#include "night_report.h"
+#include "page.h"
 #include "nightgen.h"
-#include "thumbnail.h"
-#include "zscale.h"
 
 namespace {
 

@@ -1,0 +1,180 @@
+// measure: what a frame's pixels say about it (SEP), and the flags the
+// night raises on each frame.
+#ifndef MEASURE_MEASURE_H
+#define MEASURE_MEASURE_H
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frames.h"
+
+namespace tarnlook {
+
+// ---------------------------------------------------------------------------
+// What a frame's pixels say about it: the level, noise and saturation of
+// every frame, and for the sky (OBJECT frames) the stars found with SEP,
+// the library of Source Extractor's algorithms: background, extraction and
+// flux radius. Pure computation over a pixel array.
+
+constexpr int kMeshPixels = 64;            // background mesh, pixels on a side
+constexpr float kDetectSigmas = 3.0f;      // detection threshold, background noises per pixel
+constexpr int kMinStarArea = 5;            // pixels above the threshold at least
+// A star spreads its light: its brightest pixel holds at most this
+// fraction of the light above the threshold (a Gaussian of FWHM 2 pixels,
+// 0.2 of it). A hot pixel or a cosmic-ray hit holds nearly all of it.
+constexpr double kMaxStarPeakFraction = 0.4;
+// Memory for one frame's pixels while it is measured: a larger frame is
+// measured on a copy binned by 2, 3, ... and one that needs more than
+// kMaxBinning is not measured.
+constexpr long long kMeasureBudgetPixels = 4LL << 20;  // 16 MiB of floats
+constexpr int kMaxBinning = 8;
+// SEP's own limits, set once per process (setSepLimits).
+constexpr std::size_t kSepPixelStack = 300000;  // pixels in objects being extracted (SEP's default)
+constexpr int kSepSubObjects = 1024;             // sub-objects in one deblending
+
+// A star as the night's frames are matched by it: its centre in the
+// frame's own pixels (x along NAXIS1, from 0) and its flux above the sky, ADU.
+struct StarFlux {
+  double x = 0.0, y = 0.0, flux = 0.0;
+};
+
+// The numbers of one frame. Values from the pixels of a binned copy are
+// given in the frame's own pixels (FWHM multiplied by the binning).
+struct Measurement {
+  std::string notMeasured;  // why the stars were not measured; empty when they were
+  int binning = 1;          // 1, or the block size of the copy that was measured
+  double saturation = 0.0;  // ADU, the level given (saturationLevel)
+  // Every frame, over its defined pixels (NaN and infinite values are undefined):
+  double median = 0.0;           // ADU
+  double noise = 0.0;            // ADU: 1.4826 x the median absolute deviation
+                                 // (median and deviation of 50 000 pixels taken evenly)
+  double maximum = 0.0;          // ADU
+  long long saturatedPixels = 0; // at or above the saturation level
+  // OBJECT frames (`stars` set when the stars were looked for):
+  bool starsMeasured = false;
+  int stars = 0;                         // sources that are stars
+  int saturatedStars = 0;
+  std::optional<double> fwhmPixels;      // median over the unsaturated stars
+  std::optional<double> elongation;      // median a/b over the same stars
+  std::optional<double> skyLevel;        // ADU, SEP's global background
+  std::optional<bool> targetSaturated;   // the star nearest the centre; none found: unset
+  // The stars' profile, fitted (filled where the fit is made):
+  std::optional<double> beta;                 // median Moffat beta of the stars fitted
+  std::optional<double> axisRatio;            // median fitted a/b (1 for round stars)
+  int starsFitted = 0;                        // stars whose profile was fitted
+  std::optional<double> halfLightDiameter;    // px: median of twice the half-light radius
+  int cosmicRays = 0;                         // sharp sources that are not stars
+  std::optional<double> backgroundGradient;   // (max - min) of the background map over its median
+  std::vector<StarFlux> brightStars{};        // the brightest unsaturated stars, for matching
+};
+
+// Sets SEP's pixel stack and sub-object limit for the whole process. Call
+// before any thread measures (SEP keeps them in globals).
+void setSepLimits(std::size_t pixelStack = kSepPixelStack, int subObjects = kSepSubObjects);
+
+// The block size at which a frame of width x height pixels is measured: 1
+// when it fits kMeasureBudgetPixels, else the least b with (w/b)(h/b) in
+// it; 0 when b would exceed kMaxBinning.
+int measureBinning(long long width, long long height);
+
+// The pixels of a frame gathered for measuring while its rows stream past
+// (FITS row 1 first): the rows themselves, or at binning b > 1 the means
+// of the finite values in b x b blocks (NaN for a block without any).
+class MeasureCopy {
+ public:
+  MeasureCopy(long long width, long long height, int binning);
+  void addRows(const float* rows, long long rowCount);
+  // The copy, once every row was added; width() x height() values.
+  std::vector<float>& pixels();
+  long long width() const { return width_; }
+  long long height() const { return height_; }
+  int binning() const { return binning_; }
+
+ private:
+  long long naxis1_, width_, height_;
+  int binning_;
+  long long rowsSeen_ = 0;
+  std::vector<float> values_;
+  std::vector<unsigned short> counts_;  // finite values in each block (b > 1)
+};
+
+// Measures the image `pixels` (width x height, row 1 first; a binned copy
+// when binning > 1), whose saturation level is `saturation` ADU (infinite
+// when it has none). When findStars, the background is subtracted in place
+// and the stars are measured; a reason in notMeasured instead when:
+//   "smaller than the background mesh (64 x 64 pixels)"
+//   "a constant frame"                     no noise (half the pixels or more alike)
+//   "too few defined pixels"               fewer than half
+//   "SEP: <SEP's message>"                 pixel stack full, too many objects
+Measurement measurePixels(std::vector<float>& pixels, long long width, long long height,
+                          int binning, double saturation, bool findStars);
+
+// The largest value a FITS image of this BITPIX, BZERO and BSCALE can hold
+// (BITPIX 16, BZERO 32768: 65535); infinity for floating-point images.
+double saturationLevel(int bitpix, double bzero, double bscale);
+
+// ---------------------------------------------------------------------------
+// The problems a frame shows against the rest of its night, each with its
+// reason in words: the flags of the morning report. Pure computation over
+// the frames' headers and measurements (above).
+
+// The thresholds, each named once (docs/tarnlook.md, "What the report
+// measures"). The plain generated night raises none.
+constexpr double kFwhmFactor = 1.5;         // FWHM above this x the night's median
+constexpr double kElongationLimit = 1.5;    // median a/b above this
+constexpr double kSkyFactor = 3.0;          // sky per second above this x the filter's median
+constexpr double kFewStarsFraction = 0.5;   // stars below this x the median of the same target and filter
+constexpr double kFlatFaintFraction = 0.05; // FLAT median below this fraction of saturation
+constexpr double kFlatNearSaturation = 0.8; // FLAT median above this fraction of saturation
+constexpr double kLevelOffNoises = 5.0;     // BIAS/DARK level off the others' median by this many noises
+constexpr double kNoiseFactor = 1.5;        // BIAS/DARK noise this many times above or below the others'
+constexpr int kMinOthers = 2;               // frames to compare with at least
+
+// What the night says of one frame.
+struct FrameQuality {
+  // The sky level above the bias per second of EXPTIME, ADU/s: OBJECT
+  // frames whose night has BIAS frames of the same size (the bias level is
+  // their median level); else none.
+  std::optional<double> skyPerSecond;
+  std::vector<std::string> flags;  // the reasons, in words
+};
+
+// One frame of the night, as the flags see it.
+struct QualityInput {
+  const FrameHeader* header;
+  const Measurement* measurement;
+};
+
+// The quality of each frame, in the order given:
+//   "target saturated"
+//   "elongated stars, a/b E (trailing or wind)"                 > kElongationLimit
+//   "FWHM F x the night's median (focus or seeing)"            > kFwhmFactor, not elongated
+//   "sky S x the median of filter X (cloud, moon or twilight)"  > kSkyFactor
+//   "N stars against M on other frames of T in X (cloud, moon or twilight)"
+//   "flat too faint: median P % of saturation"                  < kFlatFaintFraction
+//   "flat near saturation: median P % of saturation"            > kFlatNearSaturation
+//   "level L against M of the night's BIAS frames"              (or DARK, same EXPTIME)
+//   "noise N against M of the night's BIAS frames"
+// Medians of the night are over the frames measured; a comparison needs
+// kMinOthers frames besides the one compared (the BIAS and DARK medians
+// count the frame itself).
+std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames);
+
+// The end of a frame's console line: "  FWHM 4.24" for an OBJECT frame
+// ("-" when no star was measured), "  not measured: <reason>" instead when
+// the frame was not, then "  ! " and the flags, "; " between them.
+std::string consoleEnd(const FrameHeader& header, const Measurement& measurement,
+                       const FrameQuality& quality);
+
+// Whether the frame is judged as the sky: its type says OBJECT (frameType),
+// or it has no type card and its stars were measured.
+bool isSkyFrame(const FrameHeader& header, const Measurement& measurement);
+
+// "4.24" (two decimals) or "-": a number as the page, table and console show it.
+std::string measureText(const std::optional<double>& value, int decimals = 2);
+
+}  // namespace tarnlook
+
+#endif  // MEASURE_MEASURE_H
