@@ -5,7 +5,8 @@
 //
 // Reading a night (readNight) and composing the page, the table and the
 // queries are text in and text out; findNights walks the folders, Index
-// owns the database, and lookAtNights runs tarnlook's library in children.
+// owns the database, and lookAtNights runs tarnlook's library (look.h) in
+// children.
 // Every function returns its errors; only main prints.
 #ifndef TARNINDEX_INDEX_H
 #define TARNINDEX_INDEX_H
@@ -204,6 +205,8 @@ std::string yearChart(const std::string& title, const std::vector<Series>& serie
 // each with its reason.
 std::vector<std::string> lookAtNights(const std::string& root, const std::vector<std::string>& paths,
                                       const std::vector<std::string>& scaleArguments, int jobs);
+// Whether a text is a scale as tarnlook --scale takes it: NAXIS1xNAXIS2=ARCSEC.
+bool isScale(const std::string& text);
 
 // ---- A run ---------------------------------------------------------------
 

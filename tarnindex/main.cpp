@@ -92,7 +92,9 @@ int index(const std::vector<std::string>& args) {
     if (args[i] == "--look") {
       options.look = true;
     } else if (args[i] == "--scale") {
-      if (i + 1 == args.size()) return usageError("--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42");
+      if (i + 1 == args.size() || !tarnindex::isScale(args[i + 1])) {
+        return usageError("--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42");
+      }
       options.scaleArguments.push_back(args[++i]);
     } else if (args[i].size() > 1 && args[i][0] == '-') {
       return usageError("unknown option " + args[i]);

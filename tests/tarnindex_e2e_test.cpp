@@ -134,7 +134,6 @@ class TarnindexE2e : public ::testing::Test {
         if (entry.path().extension() == ".fit") moveDate(night + "/" + name, date);
       }
     }
-    setenv("PATH", (fs::path(TARNLOOK_EXE).parent_path().string() + ":" + std::getenv("PATH")).c_str(), 1);
     looked_ = tarnindex({"--look", root + "/archive"});
   }
   static void TearDownTestSuite() { archive_.reset(); }
