@@ -108,35 +108,57 @@ void copyTables(const std::string& from, const std::string& to) {
   }
 }
 
-// 40 nights of demo frames, 18 days apart from 2023-01-05, in folders
-// YEAR/DATE; every fourth one with the generator's problems. Looked at by
-// tarnindex --look.
-class TarnindexE2e : public ::testing::Test {
+// Two demo nights converted and looked at: "plain", and "faults" with the
+// generator's problems. The models of every night below.
+class TarnindexModels : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    archive_ = std::make_unique<e2e::ScopedTempDir>();
-    const std::string root = archive_->path();
-    for (const char* model : {"plain", "faults"}) {
-      const bool faults = model[0] == 'f';
-      std::vector<std::string> args{root + "/" + model};
+    models_ = std::make_unique<e2e::ScopedTempDir>();
+    for (const char* name : {"plain", "faults"}) {
+      const bool faults = name[0] == 'f';
+      std::vector<std::string> args{model(faults, "")};
       args.insert(args.end(), faults ? std::initializer_list<std::string>{"--faults", "--problems"}
                                      : std::initializer_list<std::string>{"--andor", "1"});
-      ASSERT_EQ(e2e::runProgram(MKNIGHT_EXE, root, "", args).exitStatus, 0);
-      e2e::runProgram(TARNFITS_EXE, root + "/" + model + "/tarnfits", "", {}, kTimeoutSeconds);
+      ASSERT_EQ(e2e::runProgram(MKNIGHT_EXE, "/", "", args).exitStatus, 0);
+      e2e::runProgram(TARNFITS_EXE, model(faults), "", {}, kTimeoutSeconds);
+      ASSERT_EQ(e2e::runProgram(TARNLOOK_EXE, model(faults), "", {}, kTimeoutSeconds).exitStatus, 0);
     }
+  }
+  static void TearDownTestSuite() { models_.reset(); }
+  static std::string model(bool faults, const char* folder = "/tarnfits") {
+    return models_->path() + (faults ? "/faults" : "/plain") + folder;
+  }
+  // 40 nights, 18 days apart from 2023-01-05, in folders YEAR/DATE, every
+  // fourth one a copy of the faults; with `frames`, of the frames, their
+  // dates moved, else of the tables, dated by their folders.
+  static std::string makeArchive(const std::string& root, bool frames) {
     for (int k = 0; k < 40; ++k) {
-      const std::string date = dateAfter(18 * k), night = root + "/archive/" + date.substr(0, 4) + "/" + date;
+      const std::string date = dateAfter(18 * k), night = root + "/" + date.substr(0, 4) + "/" + date;
       fs::create_directories(night);
-      for (const auto& entry : fs::directory_iterator(root + (k % 4 == 3 ? "/faults" : "/plain") + "/tarnfits")) {
-        const std::string name = entry.path().filename();
-        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".fts") == 0) continue;
+      for (const auto& entry : fs::directory_iterator(model(k % 4 == 3))) {
+        const std::string name = entry.path().filename(), type = entry.path().extension();
+        const bool table = name == "tarnlook.csv" || name == "tarnlook-runlist.csv" || name.find("-run.csv") != name.npos;
+        if (frames ? type == ".fts" || name.find("tarnlook") == 0 : !table) continue;
         fs::copy_file(entry.path(), night + "/" + name);
-        if (entry.path().extension() == ".fit") moveDate(night + "/" + name, date);
+        if (type == ".fit") moveDate(night + "/" + name, date);
       }
     }
-    looked_ = tarnindex({"--look", root + "/archive"});
+    return root;
   }
-  static void TearDownTestSuite() { archive_.reset(); }
+
+  static std::unique_ptr<e2e::ScopedTempDir> models_;
+};
+std::unique_ptr<e2e::ScopedTempDir> TarnindexModels::models_;
+
+// The 40 nights of frames, looked at by tarnindex --look.
+class TarnindexE2e : public TarnindexModels {
+ protected:
+  static void SetUpTestSuite() {
+    TarnindexModels::SetUpTestSuite();
+    archive_ = std::make_unique<e2e::ScopedTempDir>();
+    looked_ = tarnindex({"--look", makeArchive(archive(), true)});
+  }
+  static void TearDownTestSuite() { archive_.reset(), TarnindexModels::TearDownTestSuite(); }
   static std::string archive() { return archive_->path() + "/archive"; }
 
   static std::unique_ptr<e2e::ScopedTempDir> archive_;
@@ -150,6 +172,9 @@ TEST_F(TarnindexE2e, LookedAtEveryNightAndHoldsTheirRowsAndFindsWhatPythonFinds)
   EXPECT_EQ(looked_.out, "40 nights: 40 indexed (40 read), 0 not looked at yet, 0 passed over, 0 removed\n"
                          "Index: tarnindex.sqlite; page: tarnindex.html; table: tarnindex.csv\n");
   EXPECT_EQ(reference({archive(), "frames"}), "40 nights, ok\n");
+  EXPECT_EQ(e2e::runProgram(kPython, "/", "", {"-c", "import sys; from astropy.table import Table; t = Table.read("
+      "sys.argv[1], format='ascii.csv'); print(len(t), t['date'][0], t['night'][-1])", archive() + "/tarnindex.csv"},
+      kTimeoutSeconds).out, "40 2023-01-05 2024/" + dateAfter(18 * 39) + "\n");
   const std::vector<std::vector<std::string>> queries = {
       {"2023-06-01", "2024-06-30", "OBJECT=M42", "FILTER=R,V", "fwhm_px<4.5"},
       {"2000-01-01", "2100-01-01", "object=M*", "DATA-TYP=OBJECT"},
@@ -168,10 +193,9 @@ TEST_F(TarnindexE2e, LookedAtEveryNightAndHoldsTheirRowsAndFindsWhatPythonFinds)
   }
 }
 
-TEST_F(TarnindexE2e, KilledInsideANightKeepsThePreviousIndexAndTheNextRunCompletesIt) {
+TEST_F(TarnindexModels, KilledInsideANightKeepsThePreviousIndexAndTheNextRunCompletesIt) {
   e2e::ScopedTempDir dir;
-  const std::string root = dir.file("r");
-  copyTables(archive(), root);
+  const std::string root = makeArchive(dir.file("r"), false);
   EXPECT_EQ(tarnindex({root}).exitStatus, 0);
   EXPECT_EQ(tarnindex({root}).out.substr(0, 30), "40 nights: 40 indexed (0 read)");
   const std::string a = root + "/2023/" + dateAfter(0), b = root + "/2023/" + dateAfter(18);
@@ -193,9 +217,9 @@ TEST_F(TarnindexE2e, KilledInsideANightKeepsThePreviousIndexAndTheNextRunComplet
   EXPECT_EQ(reference({root, "frames"}), "39 nights, ok\n");
 }
 
-TEST_F(TarnindexE2e, ASecondRunWaitsForTheFirstThenSaysOneIsRunning) {
+TEST_F(TarnindexModels, ASecondRunWaitsForTheFirstThenSaysOneIsRunning) {
   e2e::ScopedTempDir dir;
-  copyTables(archive() + "/2023/" + dateAfter(0), dir.file(dateAfter(0)));
+  copyTables(model(false), dir.file("night"));
   const int held = ::open(dir.file("tarnindex.sqlite").c_str(), O_RDWR | O_CREAT, 0666);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   const e2e::RunResult second = tarnindex({dir.path()});
@@ -206,13 +230,12 @@ TEST_F(TarnindexE2e, ASecondRunWaitsForTheFirstThenSaysOneIsRunning) {
   EXPECT_EQ(tarnindex({dir.path()}).exitStatus, 0);
 }
 
-TEST_F(TarnindexE2e, BadNightsArePassedOverWithTheirReasonAndTheRestIsIndexed) {
+TEST_F(TarnindexModels, BadNightsArePassedOverWithTheirReasonAndTheRestIsIndexed) {
   e2e::ScopedTempDir dir;
   const std::string root = dir.path(), good = "2023/" + dateAfter(0);
-  copyTables(archive() + "/" + good, root + "/" + good);
-  copyTables(archive() + "/" + good, root + "/cut");
-  copyTables(archive() + "/" + good, root + "/2023-02-30x");
-  copyTables(archive() + "/" + good, root + "/malformed");
+  for (const std::string& night : std::vector<std::string>{good, "cut", "copy", "2023-02-30x", "malformed"}) {
+    copyTables(model(false), root + "/" + night);  // each dated by its page
+  }
   fs::remove(root + "/2023-02-30x/tarnlook.html");
   const std::string table = e2e::readFile(root + "/cut/tarnlook.csv");
   e2e::writeFile(root + "/cut/tarnlook.csv", table.substr(0, table.size() - 30));
@@ -226,12 +249,13 @@ TEST_F(TarnindexE2e, BadNightsArePassedOverWithTheirReasonAndTheRestIsIndexed) {
                    "Passed over: loop: the folder cannot be read: Too many levels of symbolic links\n"
                    "Passed over: malformed: tarnlook.csv: line " + std::to_string(std::count(table.begin(), table.end(), '\n') + 1) +
                    ": a quote is not closed\n"
-                   "6 nights: 1 indexed (4 read), 0 not looked at yet, 5 passed over, 0 removed\n"
+                   "7 nights: 2 indexed (5 read), 0 not looked at yet, 5 passed over, 0 removed\n"
                    "Index: tarnindex.sqlite; page: tarnindex.html; table: tarnindex.csv\n");
   const std::string page = e2e::readFile(root + "/tarnindex.html");
   EXPECT_NE(page.find("<li>cut: tarnlook.csv: cut: the last line has no line end</li>"), page.npos);
   EXPECT_NE(page.find("<li>again: the same night as " + good + "</li>"), page.npos);
-  EXPECT_EQ(tarnindex({root}).out, std::regex_replace(r.out, std::regex("4 read"), "0 read"));  // named again
+  EXPECT_NE(e2e::readFile(root + "/tarnindex.csv").find("\r\ncopy,2024-01-31,"), std::string::npos);
+  EXPECT_EQ(tarnindex({root}).out, std::regex_replace(r.out, std::regex("5 read"), "0 read"));  // named again
 }
 
 TEST_F(TarnindexE2e, PageFitsPhoneAndLaptopAndLinksEveryNightAndYear) {
