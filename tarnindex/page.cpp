@@ -1,5 +1,6 @@
 // The archive's pages, one a year, and its table of nights.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <set>
 
