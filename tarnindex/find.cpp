@@ -53,7 +53,7 @@ std::string condition(const std::string& term, const std::vector<std::string>& c
 }  // namespace
 
 std::string Index::find(const std::vector<std::string>& terms, const std::string& from, const std::string& to,
-                        Found& found) {
+                        bool pathsOnly, Found& found) {
   std::vector<Condition> conditions;
   for (const std::string& term : terms) {
     Condition c;
@@ -62,7 +62,13 @@ std::string Index::find(const std::vector<std::string>& terms, const std::string
   }
   if (!from.empty()) conditions.push_back({"night_date >= ?", {{from, false}}});
   if (!to.empty()) conditions.push_back({"night_date <= ?", {{to, false}}});
-  std::string sql = "SELECT * FROM frames";
+  const auto& columns = impl_->columns;
+  if (std::find(columns.begin(), columns.end(), "file") == columns.end()) return "";  // no night indexed yet
+  if (pathsOnly) found.header = {"night_date", "night_path", "file"};
+  else found.header.assign(impl_->columns.begin() + 2, impl_->columns.end());  // not frame_id, night_id
+  std::string sql = "SELECT ";
+  for (std::size_t i = 0; i < found.header.size(); ++i) sql += (i ? ",\"" : "\"") + found.header[i] + "\"";
+  sql += " FROM frames";
   for (std::size_t i = 0; i < conditions.size(); ++i) sql += (i ? " AND " : " WHERE ") + conditions[i].sql;
   Statement query(impl_->db.get(), sql + " ORDER BY night_date, night_path, frame_id");
   int at = 1;
@@ -72,10 +78,9 @@ std::string Index::find(const std::vector<std::string>& terms, const std::string
       else query.bind(at++, value);
     }
   }
-  found.header.assign(impl_->columns.begin() + 2, impl_->columns.end());  // not frame_id, night_id
   while (query.row()) {
     std::vector<std::string> row;
-    for (std::size_t i = 2; i < impl_->columns.size(); ++i) row.push_back(query.text(static_cast<int>(i)));
+    for (std::size_t i = 0; i < found.header.size(); ++i) row.push_back(query.text(static_cast<int>(i)));
     found.rows.push_back(std::move(row));
   }
   return query.error();

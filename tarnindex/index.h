@@ -49,7 +49,8 @@ std::optional<double> numberOf(const std::string& text);
 // a-z, 0-9 and '_' made '_', "c_" before a leading digit ("DATA-TYP":
 // "data_typ"). Names given to `find` are made the same way.
 std::string sqlName(const std::string& name);
-// A number as the shortest text that reads back the same ("5", "1.25").
+// A number as text that reads back the same: 6 significant digits where
+// they do ("5", "1.25"), else 15, else 17.
 std::string numberText(double value);
 // Text safe in HTML, as element content or a quoted attribute.
 std::string html(const std::string& text);
@@ -170,9 +171,11 @@ class Index {
     std::vector<std::vector<std::string>> rows;
   };
   // The frames that match every term (find), in the order of their nights'
-  // dates and paths, then as in their tables. Empty text, else why not.
+  // dates and paths, then as in their tables: every column from night_date
+  // on, or with pathsOnly night_date, night_path and file alone. Empty
+  // text, else why not.
   std::string find(const std::vector<std::string>& terms, const std::string& from,
-                   const std::string& to, Found& found);
+                   const std::string& to, bool pathsOnly, Found& found);
 
   class Impl;
 

@@ -142,14 +142,14 @@ int find(const std::vector<std::string>& args) {
   const auto index = tarnindex::Index::openToRead(root, error);
   tarnindex::Index::Found found;
   if (index) {
-    error = index->find(terms, from, to, found);
+    error = index->find(terms, from, to, !csv, found);
     if (!error.empty()) return usageError(error);
   }
   if (!error.empty()) {
     std::fprintf(stderr, "tarnindex: %s\n", error.c_str());
     return finish(kStatusFailed);
   }
-  if (csv) std::fputs(tarnindex::csvLine(found.header).c_str(), stdout);
+  if (csv && !found.header.empty()) std::fputs(tarnindex::csvLine(found.header).c_str(), stdout);
   for (const auto& row : found.rows) {
     if (csv) {
       std::fputs(tarnindex::csvLine(row).c_str(), stdout);

@@ -96,7 +96,7 @@ std::string sqlName(const std::string& name) {
 
 std::string numberText(double value) {
   char text[64];
-  for (int digits = 6; digits <= 17; ++digits) {
+  for (const int digits : {6, 15, 17}) {  // the shortest of these that reads back the same
     std::snprintf(text, sizeof text, "%.*g", digits, value);
     if (std::strtod(text, nullptr) == value) break;
   }
