@@ -10,13 +10,13 @@ namespace tarnindex {
 namespace {
 
 // Appends the field that starts at text[i] to `fields`; returns the index
-// of the byte after it (a comma, a line end or the end), or npos when a
-// quote is not closed.
-std::size_t readField(const std::string& text, std::size_t i, std::vector<std::string>& fields) {
+// of the byte after it (a comma, a line end or the end), or npos with
+// `error` set when a quote is not closed or not followed by one of those.
+std::size_t readField(const std::string& text, std::size_t i, std::vector<std::string>& fields, std::string& error) {
   std::string field;
   if (i < text.size() && text[i] == '"') {
     for (++i;; ++i) {
-      if (i >= text.size()) return std::string::npos;
+      if (i >= text.size()) return error = "a quote is not closed", std::string::npos;
       if (text[i] != '"') {
         field += text[i];
       } else if (i + 1 < text.size() && text[i + 1] == '"') {
@@ -26,6 +26,9 @@ std::size_t readField(const std::string& text, std::size_t i, std::vector<std::s
         ++i;
         break;
       }
+    }
+    if (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+      return error = "a quote is not followed by a comma or a line end", std::string::npos;
     }
   }
   while (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') field += text[i++];
@@ -43,14 +46,15 @@ std::string parseCsv(const std::string& text, Table& table) {
   for (int line = 1; i < text.size(); ++line) {
     std::vector<std::string> fields;
     for (;;) {
-      i = readField(text, i, fields);
-      if (i == std::string::npos) return "line " + std::to_string(line) + ": a quote is not closed";
+      std::string error;
+      i = readField(text, i, fields, error);
+      if (i == std::string::npos) return "line " + std::to_string(line) + ": " + error;
       if (text[i] != ',') break;
       ++i;
     }
     if (text.compare(i, 2, "\r\n") == 0) i += 2;
     else if (text[i] == '\n') i += 1;
-    else return "line " + std::to_string(line) + ": a quote is not followed by a comma or a line end";
+    else return "line " + std::to_string(line) + ": a CR without LF";
     if (line == 1) {
       table.header = std::move(fields);
     } else if (fields.size() != table.header.size()) {
