@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "index.h"
+#include "temporary_file.h"
 
 #ifndef TARNINDEX_VERSION
 #define TARNINDEX_VERSION "unknown"
@@ -107,6 +108,7 @@ int index(const std::vector<std::string>& args) {
   if (root.empty()) root = ".";
   options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   options.beforeCommit = killSeam();
+  removeTemporariesOnSignals();  // a page or the table half written goes with the run
   tarnindex::UpdateReport report;
   const std::string error = tarnindex::updateIndex(root, options, report);
   for (const std::string& path : report.notLookedAt) std::printf("%s: %s\n", path.c_str(), tarnindex::kNotLookedAt);
