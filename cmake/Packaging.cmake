@@ -1,4 +1,4 @@
-# Installation and the Debian package: the four programs go to bin/, their
+# Installation and the Debian package: the five programs go to bin/, their
 # manual pages to share/man/man1/, the pages of docs/ to share/doc/tarnfits/
 # (the manual pages point there). Nothing else is installed (no sample-night
 # generator, no tests); the package adds Debian's copyright file and
@@ -17,12 +17,12 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 # leaves install_manifest.txt to the last real `cmake --install`.
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME tarnfits)
 
-install(TARGETS tarnfits tarnfits4 tarnfits4s tarnlook
+install(TARGETS tarnfits tarnfits4 tarnfits4s tarnlook tarnindex
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Manual pages are installed compressed, as Debian keeps them; gzip -n leaves
 # the file name and time out, so the same page always gives the same bytes.
-set(TARNFITS_MAN_PAGES tarnfits.1 tarnfits4.1 tarnfits4s.1 tarnlook.1)
+set(TARNFITS_MAN_PAGES tarnfits.1 tarnfits4.1 tarnfits4s.1 tarnlook.1 tarnindex.1)
 find_program(TARNFITS_GZIP gzip)
 if(TARNFITS_GZIP)
   set(compressed_pages)
@@ -78,7 +78,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The long description, as plain paragraphs: CPack puts the summary in
 # front of it and indents it as a control file wants it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"Four batch programs for the night's folder of camera files, run list
+"Five batch programs for the night's folder of camera files, run list
 (tarnlist.dat) and object catalogue (object.lst).
 
 tarnfits converts T5, S5 and Andor DV440 camera files into FITS files
@@ -93,11 +93,17 @@ tarnlook draws a contact sheet of the night's FITS frames as PNG
 pictures, a thumbnail per frame stretched between its zscale limits and
 labelled from its header, and writes the morning report beside it: a web
 page (tarnlook.html) with each thumbnail linked to its row in a table of
-the header values, and the same table as CSV (tarnlook.csv).")
+the header values, and the same table as CSV (tarnlook.csv).
+
+tarnindex reads the tables of every night folder of an archive into one
+SQLite database (tarnindex.sqlite), brought up to date night by night,
+writes the archive's page over the years (tarnindex.html) and a table of
+nights (tarnindex.csv), and finds frames by what they show
+(tarnindex find).")
 
 # The converters need only the C library (the C++ run-time is linked into
 # them unless TARNFITS_STATIC_CXX_RUNTIME is off); tarnlook also needs the
-# CFITSIO, libgd and SEP run-time libraries. dpkg-shlibdeps (Debian package
+# CFITSIO, libgd and SEP run-time libraries, tarnindex those and SQLite's. dpkg-shlibdeps (Debian package
 # dpkg-dev) computes the packages and their versions; without it the
 # package names Debian 12's packages without versions (cmake/DebianDepends.cmake
 # puts that list in when cpack runs with CPACK_DEBIAN_PACKAGE_SHLIBDEPS off).
@@ -108,9 +114,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 endif()
 if(TARNFITS_STATIC_CXX_RUNTIME)
-  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libcfitsio10, libgd3, libsep0")
+  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libcfitsio10, libgd3, libsep0, libsqlite3-0")
 else()
-  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3, libsep0")
+  set(CPACK_TARNFITS_PLAIN_DEPENDS "libc6, libgcc-s1, libstdc++6, libcfitsio10, libgd3, libsep0, libsqlite3-0")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/DebianDepends.cmake)
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Checks what an observer installs: the four manual pages format without a
+# Checks what an observer installs: the five manual pages format without a
 # single groff warning and point to the user guide, the Debian package built
-# from the build tree holds the four programs, their pages, the pages of
+# from the build tree holds the five programs, their pages, the pages of
 # docs/ and Debian's copyright file and changelog, depends on the packages of
 # the libraries they link at versions installed here (also with the plain
 # list used without dpkg-shlibdeps), names them and the morning report, runs
@@ -21,7 +21,7 @@ version=$3
 cmake_exe=${4:-cmake}
 cpack_exe=${5:-cpack}
 
-programs=(tarnfits tarnfits4 tarnfits4s tarnlook)
+programs=(tarnfits tarnfits4 tarnfits4s tarnlook tarnindex)
 docdir=share/doc/tarnfits
 docs=$(cd "$source_dir/docs" && find . -maxdepth 1 -type f | sed 's|^\./||' | sort)
 failures=0

@@ -8,7 +8,9 @@
 # (new ones when another process took one first), and stop them whatever
 # happens. Slurm gets two nights an array, and the first night's task is
 # cancelled before it starts, over a status left by an older run.
-# Usage: reprocess_archive_test.sh SOURCE_DIR TARNFITS MKNIGHT TARNLOOK RECIPE
+# Every command ends with tarnindex on this machine: the index must hold
+# each night with its state.
+# Usage: reprocess_archive_test.sh SOURCE_DIR TARNFITS MKNIGHT TARNLOOK RECIPE TARNINDEX
 set -euo pipefail
 guide=$1/docs/user-guide.md services_dir=$1/tests/services recipe=$5 PATH=$PATH:/usr/sbin
 command=$(sed -n "/^# >>> $recipe\$/,/^# <<< $recipe\$/p" "$guide")
@@ -51,7 +53,8 @@ serve_slurm() { fill slurm.conf && start slurmctld -D -f "$SLURM_CONF" && start 
   await "$1" sh -c '[ "$(sinfo -h -o %T)" = idle ]'; }
 fill() { sed "s|@SCRATCH@|$scratch|g; s|@PORT@|$port|g; s|@SLURMD_PORT@|$slurmd_port|g; s|@USER@|$(id -un)|g
   s|@HOST@|$(hostname -s)|g" "$services_dir/$1" >"$scratch/$1"; }
-mkdir "$scratch/archive" "$scratch/bin" "$scratch/home"
+mkdir "$scratch/archive" "$scratch/bin" "$scratch/home" "$scratch/local"
+ln -s "$6" "$scratch/local/tarnindex"
 ln -s "$2" "$scratch/bin/tarnfits"
 ln -s "$4" "$scratch/bin/tarnlook"
 "$3" "$scratch/a" --andor 1 >/dev/null
@@ -63,7 +66,7 @@ cp -r "$scratch/archive/night1" "$scratch/plain"
 (cd "$scratch/plain" && "$2" </dev/null >"$scratch/plain.console")
 
 cd "$scratch/archive"
-export HOME=$scratch/home && [ "$recipe" = ssh ] || export PATH=$scratch/bin:$PATH
+export HOME=$scratch/home PATH=$scratch/local:$PATH && [ "$recipe" = ssh ] || export PATH=$scratch/bin:$PATH
 expected='1 night2/' kept=0
 case $recipe in # sshd needs its privilege-separation folder, which another run's sshd may be using
   ssh) [ "$(id -u)" != 0 ] || mkdir -p /run/sshd
@@ -103,4 +106,8 @@ fi
 [ "$(tail -n 2 night2/tarnfits.console)" = $'CANNOT READ ANSWER (end of input)\ntarnfits: standard input: end of input at a question' ] ||
   fail "night2's console does not end at the first question, with the cause"
 [ -z "$(find night2 -name '*.fit' -o -name 'tarnlook*')" ] || fail "night2 has outputs or a page"
+indexed=$'night1|indexed\nnight2|not looked at\nnight3|indexed'
+[ "$recipe" != slurm ] || indexed=${indexed/night1|indexed/night1|not looked at}
+[ "$(sqlite3 tarnindex.sqlite 'SELECT path, state FROM nights ORDER BY path')" = "$indexed" ] &&
+  grep -q 'href="night3/tarnlook.html"' tarnindex.html || fail "the index does not hold the nights as they ended"
 [ "$failures" -eq 0 ] && echo "reprocess_archive_test: every night as documented"

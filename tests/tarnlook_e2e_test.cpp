@@ -80,24 +80,10 @@ using Fields = std::vector<std::string>;
 // Headless Chromium, the page in a frame `width` wide: "overflow,width,thumbnails in view,script b i,rows'
 // AIRMASS in view".
 std::string fitInChromium(const std::string& dir, const int width) {
-  std::string page = e2e::readFile(dir + "/tarnlook.html"), frame = "<iframe width=" +
-      std::to_string(width) + " height=900 srcdoc=\"";
-  page.replace(page.find("'none'"), 6, "'unsafe-inline'").insert(page.rfind("</body>"), "<script>"
-      "onload=()=>{const e=document.documentElement,q=s=>document.querySelectorAll(s);parent.document."
-      "body.dataset.fit=[e.scrollWidth-e.clientWidth,innerWidth,[...q('figure img')].filter(i=>i."
-      "naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length,[...q("
-      "'td:nth-child('+([...q('th')].findIndex(h=>h.textContent=='AIRMASS')+1)+')')].every(c=>c."
-      "getBoundingClientRect().right<=e.clientWidth)]}</script>");
-  for (const char c : page) frame += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
-  e2e::ScopedTempDir probe;  // under timeout, which ends Chromium's helpers too
-  e2e::writeFile(probe.file("p.html"), frame + "\"></iframe>");
-  const e2e::RunResult r = e2e::runProgram("/usr/bin/timeout", probe.path(), "", {"-k", "5", "90",
-      "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-sync", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--user-data-dir=" +
-      probe.path(), "--dump-dom", "file://" + probe.file("p.html")}, 100);
-  EXPECT_EQ(r.exitStatus, 0) << "Chromium failed, or did not end within 90 s: " << r.err;
-  const std::size_t at = r.out.find("data-fit=\"") + 10;
-  return at < 10 ? r.out : r.out.substr(at, r.out.find('"', at) - at);
+  return e2e::probeInChromium(dir + "/tarnlook.html", width, "[e.scrollWidth-e.clientWidth,innerWidth,[...q('figure "
+      "img')].filter(i=>i.naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length,"
+      "[...q('td:nth-child('+([...q('th')].findIndex(h=>h.textContent=='AIRMASS')+1)+')')].every(c=>c."
+      "getBoundingClientRect().right<=e.clientWidth)]");
 }
 
 // The records of an RFC 4180 text whose lines end in CRLF.

@@ -259,4 +259,21 @@ std::string todayLocalDate() {
   return text;
 }
 
+std::string probeInChromium(const std::string& pagePath, int width, const std::string& probe) {
+  std::string page = readFile(pagePath), frame = "<iframe width=" + std::to_string(width) + " height=900 srcdoc=\"";
+  page.replace(page.find("'none'"), 6, "'unsafe-inline'").insert(page.rfind("</body>"),
+      "<script>onload=()=>{const e=document.documentElement,q=s=>document.querySelectorAll(s);"
+      "parent.document.body.dataset.fit=" + probe + "}</script>");
+  for (const char c : page) frame += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+  ScopedTempDir dir;  // under timeout, which ends Chromium's helpers too
+  writeFile(dir.file("p.html"), frame + "\"></iframe>");
+  const RunResult r = runProgram("/usr/bin/timeout", dir.path(), "", {"-k", "5", "90", "/usr/bin/chromium",
+      "--headless", "--no-sandbox", "--disable-gpu", "--disable-sync", "--no-first-run",
+      "--disable-background-networking", "--disable-component-update", "--user-data-dir=" + dir.path(),
+      "--dump-dom", "file://" + dir.file("p.html")}, 100);
+  const std::size_t at = r.out.find("data-fit=\"") + 10;
+  if (r.exitStatus != 0 || at < 10) return "Chromium failed, or did not end within 90 s: " + r.err + r.out;
+  return r.out.substr(at, r.out.find('"', at) - at);
+}
+
 }  // namespace e2e

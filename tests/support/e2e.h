@@ -71,6 +71,14 @@ std::string columns(const std::string& cardText, int first, int last);
 // program is not the expected one.
 std::string runRecord(const std::string& dir, const std::string& program);
 
+// Headless Chromium (under timeout, 90 s at most) shows the page in a
+// frame `width` pixels wide, 900 high, and evaluates `probe` once it is
+// loaded: a JavaScript expression over e (the document's element), q (its
+// querySelectorAll) and the frame's window; its value is returned as text,
+// Chromium's output when there is none. The page's "script-src 'none'" is
+// lifted for the probe alone.
+std::string probeInChromium(const std::string& pagePath, int width, const std::string& probe);
+
 // Today's local date as "YYYY-MM-DD".
 std::string todayLocalDate();
 
