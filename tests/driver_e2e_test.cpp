@@ -1103,9 +1103,10 @@ TEST(DriverCatalogue, FatalCatalogueFaultsEndTheRun) {
                                       "1,6,ob2.fts,,not reached,\r\n1," + stop)
             << c.what;
       }
-      if (c.message == cannotOpen)  // the cause the system gives
+      if (c.message == cannotOpen) {  // the cause the system gives
         EXPECT_EQ(r.err, std::string("tarnfits: object.lst: ") +
                              (name == "object.lst/" ? "Is a directory\n" : "No such file or directory\n"));
+      }
       EXPECT_EQ(night.log(), logLine("gone.fts", "open")) << c.what;
       EXPECT_FALSE(night.exists("ob1.fit")) << c.what;
     }
