@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <future>
 #include <map>
@@ -202,10 +205,60 @@ void printConsole(const std::vector<ConsoleLine>& lines, const NightReport& repo
   }
 }
 
-void judge(NightReport& report) {
+// The site file: the night folder's, else the user's, else the machine's.
+// Prints "Site file: PATH" to the console when one is read, and why one
+// that cannot be used is left aside to standard error.
+Site readSiteFile() {
+  Site site;
+  std::vector<std::string> places{kSiteFileName};
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+    places.push_back(std::string(home) + "/.config/tarnlook/" + kSiteFileName);
+  places.push_back(std::string("/etc/tarnlook/") + kSiteFileName);
+  for (const std::string& place : places) {
+    std::ifstream file(place);
+    if (!file) continue;
+    std::ostringstream text;
+    text << file.rdbuf();
+    const std::string wrong = parseSite(text.str(), site);
+    if (!wrong.empty()) {
+      std::fprintf(stderr, "tarnlook: %s %s; judged without it\n", place.c_str(), wrong.c_str());
+      return Site{};
+    }
+    std::printf("Site file: %s\n", place.c_str());
+    return site;
+  }
+  return site;
+}
+
+// The scales given on the command line, then the site's for the other sizes.
+std::vector<PixelScale> scalesOf(const std::vector<PixelScale>& given, const Site& site) {
+  std::vector<PixelScale> scales = given;
+  for (const CameraSite& camera : site.cameras) {
+    FrameHeader size;
+    size.naxis1 = camera.naxis1, size.naxis2 = camera.naxis2;
+    if (camera.arcsecPerPixel && !scaleOf(given, size))
+      scales.push_back({camera.naxis1, camera.naxis2, *camera.arcsecPerPixel});
+  }
+  return scales;
+}
+
+// A scale given for a size that no frame of the night has: a warning.
+void warnUnusedScales(const std::vector<PixelScale>& given, const NightReport& report) {
+  for (const PixelScale& scale : given) {
+    const bool used = std::any_of(report.frames.begin(), report.frames.end(), [&](const ReportFrame& f) {
+      return f.header.naxis1 == scale.naxis1 && f.header.naxis2 == scale.naxis2;
+    });
+    if (!used)
+      std::fprintf(stderr, "tarnlook: warning: --scale %lldx%lld: no frame of the night is %lld x %lld pixels\n",
+                   scale.naxis1, scale.naxis2, scale.naxis1, scale.naxis2);
+  }
+}
+
+void judge(NightReport& report, const Site& site) {
   std::vector<QualityInput> inputs;
-  for (const ReportFrame& f : report.frames) inputs.push_back({&f.header, &f.measurement});
-  const std::vector<FrameQuality> quality = judgeNight(inputs);
+  for (const ReportFrame& f : report.frames)
+    inputs.push_back({&f.header, &f.measurement, scaleOf(report.scales, f.header)});
+  const std::vector<FrameQuality> quality = judgeNight(inputs, site);
   for (std::size_t i = 0; i < quality.size(); ++i) report.frames[i].quality = quality[i];
 }
 
@@ -217,6 +270,7 @@ int sheetFailed(const SheetWriter& sheets, const std::vector<ConsoleLine>& conso
 }
 
 int run(const std::vector<std::string>& given, const std::vector<PixelScale>& scales) {
+  const Site site = readSiteFile();
   std::vector<std::string> names = given;
   if (given.empty()) {
     const std::string failure = framesOfFolder(names);
@@ -249,7 +303,7 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
   LeftoverTemporaries leftovers;
   SheetWriter sheets(leftovers);
   NightReport report;
-  report.scales = scales;
+  report.scales = scalesOf(scales, site);
   std::set<std::string> drawn;
   std::map<std::string, std::string> passedOver;  // file to reason
   std::vector<ConsoleLine> console;
@@ -273,7 +327,8 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
                              thumbnailPng(frame), read.filled, frame.measurement, {}});
     if (!sheets.add(std::move(frame))) return sheetFailed(sheets, console, report);
   }
-  judge(report);
+  judge(report, site);
+  warnUnusedScales(scales, report);
   printConsole(console, report);
   // The account belongs to the folder's night: not to frames picked by name.
   if (given.empty()) report.account = readAccount(lines, drawn, passedOver);

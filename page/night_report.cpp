@@ -70,13 +70,6 @@ std::string base64(const std::string& bytes) {
   return text;
 }
 
-// A number written in a header, when all of it is one.
-bool numberIn(const std::string& text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && std::isfinite(value);
-}
-
 std::string shownName(const ReportFrame& frame) { return hduName(frame.name, frame.extension); }
 
 std::string cell(const std::string& text, const char* cls = nullptr) {
@@ -219,8 +212,9 @@ std::string stopItem(const RunFacts& run) {
   return text + "</li>\n";
 }
 
-// The problems of the night together, each name first: what of the run
-// list did not convert or warned, a stop, the camera files the run list
+// The problems of the night together, each name first: the frames
+// flagged with their reasons, what of the run list did not convert or
+// warned, a stop, the camera files the run list
 // leaves out, the files tarnlook passed over. One line when all is well.
 std::string problems(const NightReport& report) {
   std::string items;
@@ -243,6 +237,8 @@ std::string problems(const NightReport& report) {
   // A note shows the name in its visible() form already.
   for (const std::string& note : report.passedOver)
     items += "<li>" + htmlText(note) + " Passed over by tarnlook.</li>\n";
+  const std::string flagged = flaggedFrames(report);
+  if (!flagged.empty()) items = "<li>" + htmlText(flagged) + "</li>\n" + items;
   const std::string summary =
       account != nullptr ? "<p>" + accountSummary(*account) + "</p>\n" : std::string();
   if (items.empty()) {
@@ -301,8 +297,7 @@ std::string figure(const ReportFrame& frame, std::size_t index, const std::strin
 
 // The row of a frame: the file, OBJECT, UT and AIRMASS first, so that a
 // phone shows them without a swipe; the measurements last.
-std::string frameRow(const ReportFrame& frame, std::size_t index, const std::string& warning,
-                     const std::vector<PixelScale>& scales) {
+std::string frameRow(const ReportFrame& frame, std::size_t index, const std::string& warning) {
   const FrameHeader& h = frame.header;
   const std::string airmass =
       impossibleAirmass(h) ? "<td class=\"n bad\" title=\"" + std::string(kImpossibleAirmass) +
@@ -315,7 +310,7 @@ std::string frameRow(const ReportFrame& frame, std::size_t index, const std::str
          cell(html(h.object)) + cell(html(h.ut), "t") + airmass + cell(html(h.dataType)) +
          cell(html(h.filter)) + cell(html(h.exptime), "n") +
          cell(limitText(frame.limits.low), "n") + cell(limitText(frame.limits.high), "n") +
-         measureCells(frame, scales) + "</tr>\n";
+         measureCells(frame) + "</tr>\n";
 }
 
 std::string frameTable(const NightReport& report) {
@@ -325,7 +320,7 @@ std::string frameTable(const NightReport& report) {
       "low</th><th class=\"t\">zscale high</th>" + measureHeadCells() + "</tr></thead>\n<tbody>\n";
   bool impossible = false;
   for (std::size_t i = 0; i < report.frames.size(); ++i) {
-    text += frameRow(report.frames[i], i, warningOf(report, report.frames[i]), report.scales);
+    text += frameRow(report.frames[i], i, warningOf(report, report.frames[i]));
     impossible = impossible || impossibleAirmass(report.frames[i].header);
   }
   text += "</tbody>\n</table></div>\n<p class=\"more\">The table scrolls sideways: EXPTIME, "
@@ -353,7 +348,7 @@ std::string reportPage(const NightReport& report) {
       "<title>" +
       title(report) + ": tarnlook</title>\n<style>" + kStyle + kMeasureStyle +
       "</style>\n</head>\n<body>\n<h1>" + title(report) + "</h1>\n" + problems(report) +
-      runs(report) + facts(report) + "<div class=\"grid\">\n";
+      nightSummary(report) + runs(report) + facts(report) + "<div class=\"grid\">\n";
   // The thumbnails make most of the page: a third more than their bytes.
   std::size_t size = page.size();
   for (const ReportFrame& frame : report.frames) size += frame.png.size() / 3 * 4 + 1024;
@@ -374,7 +369,7 @@ std::string reportTable(const NightReport& report) {
     const std::string name = shownName(frame);
     table += csvLine({&name, &h.object, &h.dataType, &h.filter, &h.exptime, &h.ut, &h.airmass}) +
              "," + limitText(frame.limits.low) + "," + limitText(frame.limits.high) +
-             measureCsvFields(frame, report.scales) + "\r\n";
+             measureCsvFields(frame) + "\r\n";
   }
   return table;
 }

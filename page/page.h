@@ -334,27 +334,47 @@ std::string accountTable(const NightAccount& account);
 // table: their columns, the flags under each thumbnail, and the scale that
 // turns pixels into arcseconds.
 
-// The CSV columns, after the table's others:
-//   level,noise,maximum,saturated_pixels,binning,stars,fwhm_px,fwhm_arcsec,
-//   SEEING,elongation,sky,sky_per_s,saturated_stars,target_saturated,flags,
-//   not_measured
-// (measure.h defines them); ",level,..." with its comma.
+// The CSV columns, after the table's others, each named by its definition
+// with its unit:
+//   level_adu,noise_adu,maximum_adu,saturated_pixels,binning,stars,fwhm_px,
+//   fwhm_arcsec,SEEING,elongation,sky_adu,sky_adu_per_s,saturated_stars,
+//   target_saturated,beta,axis_ratio,stars_fitted,half_light_diameter_px,
+//   cosmic_rays,transparency,background_gradient,flags,not_measured
+// (measure.h defines them); ",level_adu,..." with its comma.
 std::string measureCsvHeader();
 // One frame's fields, ",..." with the leading comma; a value that does not
-// apply is an empty field; flags "; " between them; target_saturated "yes",
-// "no" or empty.
-std::string measureCsvFields(const ReportFrame& frame, const std::vector<PixelScale>& scales);
+// apply is an empty field; numbers with their significant digits
+// (measureText); flags "; " between them; target_saturated "yes", "no" or
+// empty.
+std::string measureCsvFields(const ReportFrame& frame);
 
-// The page table's heading cells and one row's cells, after the others:
-// stars, FWHM (pixels, and arcseconds beside SEEING where a scale is
-// known), a/b, sky per second, level, noise, maximum, saturated pixels and
-// the flags or "not measured: <reason>".
+// The page table's heading cells and one row's cells, after the others,
+// each heading with its unit: the flags (or "not measured: <reason>", or
+// "no stars") first, so that they are seen without scrolling; stars, FWHM
+// (px, and arcsec beside SEEING where a scale is known), beta, a/b, stars
+// fitted, half-light diameter, cosmic rays, sky per second, transparency,
+// gradient, level, noise, maximum, saturated pixels.
 std::string measureHeadCells();
-std::string measureCells(const ReportFrame& frame, const std::vector<PixelScale>& scales);
+std::string measureCells(const ReportFrame& frame);
 
 // The flags of a frame for its thumbnail's caption: "<br><span class=
 // "flag">reason</span>" for each; empty when it has none.
 std::string flagCaption(const ReportFrame& frame);
+
+// The frames flagged, for the box at the top of the page: "3 of 9 OBJECT
+// frames flagged: an0002 trailed (a/b 2.3), ...", each frame by its name
+// without ".fit" and its reasons in few words (FrameQuality::briefs, " and "
+// between them), then "; " and the calibration frames flagged the same
+// way. Plain text (names in their visible() form), empty when no frame is
+// flagged.
+std::string flaggedFrames(const NightReport& report);
+
+// The line that sums the night up, a paragraph: "Usable OBJECT frames: U
+// of N" (measured, with a FWHM, and not flagged), the median FWHM in px and
+// arcsec (where a scale is known) against the median of the observer's
+// SEEING, each filter's median sky per second, and the least transparency.
+// Empty without a sky frame.
+std::string nightSummary(const NightReport& report);
 
 // The styles of the cells, the flags and the chart, for the page's <style>.
 extern const char* const kMeasureStyle;
