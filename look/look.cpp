@@ -67,7 +67,8 @@ int runFailed(const std::string& message) {
 }
 
 // Collects the frames of the run and writes them sheet by sheet, keeping at
-// most one sheet's thumbnails (and the next frame) in memory.
+// most one sheet's thumbnails (and the next frame) in memory: the report
+// keeps each thumbnail as a PNG until the night is judged.
 class SheetWriter {
  public:
   explicit SheetWriter(LeftoverTemporaries& leftovers) : leftovers_(leftovers) {}
@@ -325,10 +326,13 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
     report.frames.push_back({frame.name, frame.extension, frame.header,
                              exposureTime(frame.header), frame.limits, frame.size,
                              thumbnailPng(frame), read.filled, frame.measurement, {}});
-    if (!sheets.add(std::move(frame))) return sheetFailed(sheets, console, report);
   }
   judge(report, site);
   warnUnusedScales(scales, report);
+  // The sheets mark the frames flagged: drawn once the night is judged.
+  for (const ReportFrame& f : report.frames) {
+    if (!sheets.add(sheetFrame(f))) return sheetFailed(sheets, console, report);
+  }
   printConsole(console, report);
   // The account belongs to the folder's night: not to frames picked by name.
   if (given.empty()) report.account = readAccount(lines, drawn, passedOver);

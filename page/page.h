@@ -217,7 +217,9 @@ struct Frame {
   std::vector<unsigned char> grey;  // size.width x size.height, top row first
   // Its numbers (measure.h, Measurement): the stars looked for when DATA-TYP is OBJECT;
   // "too large for the memory budget" (binning 0) when even a binned copy is.
-  Measurement measurement;
+  Measurement measurement;  // The reasons of its flags in few words (FrameQuality::briefs): the sheet
+  // draws a red border around a flagged frame and its first reason on it.
+  std::vector<std::string> marks{};
 };
 
 // ---------------------------------------------------------------------------
@@ -225,7 +227,8 @@ struct Frame {
 
 // Draws the frames (1 to 48) on one sheet: a dark grey background, each
 // thumbnail in grey levels where layOutSheet puts it, its label lines in
-// white under it (libgd's small built-in font). Writes the PNG beside
+// white under it (libgd's small built-in font), a flagged frame (marks)
+// with a red border and its first reason in red across its top. Writes the PNG beside
 // `path` under a temporary name and renames it over `path` only when it is
 // complete, so that an older picture is replaced whole or not at all.
 // Returns an empty text on success, else what went wrong (the temporary
@@ -243,6 +246,12 @@ std::string replaceFile(const std::string& path, const void* bytes, std::size_t 
 // The thumbnail of a frame alone, at its own size (not zoomed), as the bytes
 // of a PNG file for the page; empty when libgd cannot make it.
 std::string thumbnailPng(const Frame& frame);
+
+// A frame of the report as the sheet draws it: its thumbnail decoded from
+// the report's PNG (mid-grey when that cannot be read), its flags' reasons
+// as marks.
+struct ReportFrame;
+Frame sheetFrame(const ReportFrame& frame);
 
 // The height in pixels of a label line, as writeSheet lays out the sheet.
 int labelLineHeight();
