@@ -99,7 +99,7 @@ class Panel {
 struct PanelSpec {
   std::string name;  // "FWHM (px)": the quantity and its unit
   const char* unit;
-  Quantity flag;     // the frames flagged for this are red
+  std::optional<Quantity> flag;  // the frames flagged for this are red; none: no frame is
   std::vector<Point> points;
 };
 
@@ -122,7 +122,7 @@ std::string pointsSvg(const NightReport& report, const Panel& panel, const Panel
                               (p.square ? ": SEEING " : ": ") + measureText(p.value) +
                               (*spec.unit ? " " : "") + spec.unit + (p.edge ? " (impossible)" : "");
     s += "<a href=\"#f" + std::to_string(p.frame + 1) + "\"><title>" + title + "</title>" +
-         marker(p, panel, frame.quality.flagged(spec.flag)) + "</a>";
+         marker(p, panel, spec.flag && frame.quality.flagged(*spec.flag)) + "</a>";
   }
   return s;
 }
@@ -189,7 +189,7 @@ std::string nightChart(const NightReport& report) {
                       collect(report, [](const ReportFrame& f) { return f.quality.skyPerSecond; })};
   const PanelSpec light{"transparency (fraction of the best)", "", Quantity::kTransparency,
                         collect(report, [](const ReportFrame& f) { return f.quality.transparency; })};
-  PanelSpec airmass{"airmass", "", Quantity::kOther,
+  PanelSpec airmass{"airmass", "", std::nullopt,
                     collect(report, [](const ReportFrame& f) -> std::optional<double> {
                       double value = 0.0;
                       return numberIn(f.header.airmass, value) ? std::optional<double>(value) : std::nullopt;

@@ -16,6 +16,13 @@ std::string optional(const std::optional<double>& value, int decimals) {
   return value ? measureText(value, decimals) : "";
 }
 
+// A value read from the file, all its digits ("%.10g": 65535, 4, 0.000125).
+std::string exact(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
+}
+
 std::string count(long long value, bool known) { return known ? std::to_string(value) : ""; }
 
 std::string flagsText(const FrameQuality& quality) {
@@ -54,7 +61,7 @@ std::string measureCsvFields(const ReportFrame& frame) {
   const FrameQuality& q = frame.quality;
   const bool every = m.binning > 0;  // else not even a binned copy was read
   std::string text = "," + (every ? number(m.median, 1) : "") + "," + (every ? number(m.noise, 2) : "") +
-                     "," + (every ? number(m.maximum, 1) : "") + "," + count(m.saturatedPixels, every) +
+                     "," + (every ? exact(m.maximum) : "") + "," + count(m.saturatedPixels, every) +
                      "," + std::to_string(m.binning) + ",";
   const bool stars = m.starsMeasured;
   if (stars) {
@@ -97,7 +104,7 @@ std::string measureCells(const ReportFrame& frame) {
           td(optional(q.transparency, 2)) + td(optional(m.backgroundGradient, 3));
   const bool every = m.binning > 0;  // else not even a binned copy was read
   return text + td(every ? number(m.median, 1) : "") + td(every ? number(m.noise, 2) : "") +
-         td(every ? number(m.maximum, 1) : "") + td(count(m.saturatedPixels, every));
+         td(every ? exact(m.maximum) : "") + td(count(m.saturatedPixels, every));
 }
 
 std::string flagCaption(const ReportFrame& frame) {
