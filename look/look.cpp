@@ -206,10 +206,10 @@ void printConsole(const std::vector<ConsoleLine>& lines, const NightReport& repo
   }
 }
 
-// The site file: the night folder's, else the user's, else the machine's.
-// Prints "Site file: PATH" to the console when one is read, and why one
-// that cannot be used is left aside to standard error.
-Site readSiteFile() {
+// The site file: the night folder's, else the user's, else the machine's;
+// `path` tells which (empty: none). Why one that cannot be used is left
+// aside goes to standard error.
+Site readSiteFile(std::string& path) {
   Site site;
   std::vector<std::string> places{kSiteFileName};
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
@@ -225,7 +225,7 @@ Site readSiteFile() {
       std::fprintf(stderr, "tarnlook: %s %s; judged without it\n", place.c_str(), wrong.c_str());
       return Site{};
     }
-    std::printf("Site file: %s\n", place.c_str());
+    path = place;
     return site;
   }
   return site;
@@ -271,7 +271,8 @@ int sheetFailed(const SheetWriter& sheets, const std::vector<ConsoleLine>& conso
 }
 
 int run(const std::vector<std::string>& given, const std::vector<PixelScale>& scales) {
-  const Site site = readSiteFile();
+  std::string siteFile;
+  const Site site = readSiteFile(siteFile);
   std::vector<std::string> names = given;
   if (given.empty()) {
     const std::string failure = framesOfFolder(names);
@@ -305,6 +306,7 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
   SheetWriter sheets(leftovers);
   NightReport report;
   report.scales = scalesOf(scales, site);
+  report.siteFile = siteFile;
   std::set<std::string> drawn;
   std::map<std::string, std::string> passedOver;  // file to reason
   std::vector<ConsoleLine> console;

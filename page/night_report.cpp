@@ -170,6 +170,7 @@ std::string facts(const NightReport& report) {
     text += "<li>" + std::to_string(untimed) + (untimed == 1 ? " frame" : " frames") +
             " without a time, shown last</li>\n";
   }
+  if (!report.siteFile.empty()) text += "<li>Judged with the site file " + html(report.siteFile) + "</li>\n";
   return text + filledFacts(report) + "</ul>\n";
 }
 

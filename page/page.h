@@ -300,7 +300,8 @@ struct NightReport {
   std::vector<ReportFrame> frames;      // in the night's order, as on the sheets
   std::vector<std::string> passedOver;  // "name: reason", in order
   std::optional<NightAccount> account;  // when the folder has a run list
-  std::vector<PixelScale> scales{};     // the scales given
+  std::vector<PixelScale> scales{};     // the scales given, then the site file's
+  std::string siteFile{};               // the site file the night was judged with; empty: none
 };
 
 // The page: one UTF-8 HTML file without script or outside reference, the
@@ -309,9 +310,13 @@ struct NightReport {
 //    (the folder's name when none has one); the frames counted by DATA-TYP
 //    (most first, then in the night's order); the total EXPTIME of the
 //    OBJECT frames (and how many have none); the distinct OBSERVER,
-//    WEATHER and SEEING values; how many frames have no time;
-//  - the night's account, when there is one: accountSummary, then each
-//    input not converted, "input -> output: status";
+//    WEATHER and SEEING values; how many frames have no time; the site
+//    file the night was judged with;
+//  - what to look at: the frames flagged (flaggedFrames), then the
+//    night's account, when there is one: accountSummary, then each input
+//    not converted, "input -> output: status"; "All well" only when
+//    nothing at all is to be looked at; then the night's summary line
+//    (nightSummary);
 //  - a grid of the thumbnails (ids "t1", "t2", ...) that wraps to the
 //    window, each a link to its row, with the name, OBJECT, DATA-TYP,
 //    FILTER and the UT of the exposure under it, then its flags;
