@@ -317,8 +317,8 @@ std::string frameRow(const ReportFrame& frame, std::size_t index, const std::str
 std::string frameTable(const NightReport& report) {
   std::string text =
       "<div class=\"rows\"><table>\n<thead><tr><th>File</th><th>OBJECT</th><th>UT</th>"
-      "<th>AIRMASS</th><th>DATA-TYP</th><th>FILTER</th><th>EXPTIME</th><th class=\"t\">zscale "
-      "low</th><th class=\"t\">zscale high</th>" + measureHeadCells() + "</tr></thead>\n<tbody>\n";
+      "<th>AIRMASS</th><th>DATA-TYP</th><th>FILTER</th><th>EXPTIME (s)</th><th class=\"t\">zscale "
+      "low (ADU)</th><th class=\"t\">zscale high (ADU)</th>" + measureHeadCells() + "</tr></thead>\n<tbody>\n";
   bool impossible = false;
   for (std::size_t i = 0; i < report.frames.size(); ++i) {
     text += frameRow(report.frames[i], i, warningOf(report, report.frames[i]));
