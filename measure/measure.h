@@ -208,7 +208,8 @@ struct FrameQuality {
   // The sky level above the bias per second of EXPTIME, ADU/s: OBJECT
   // frames whose bias level is known (biasFrom says whence); else none.
   std::optional<double> skyPerSecond;
-  // "the night's BIAS frames", "the site file" or "the night's darkest frame"
+  // whence the bias: "the night's BIAS frames", "the site file" or
+  // "the night's darkest frame" (the page names it in the sky cell's title)
   std::string biasFrom;
   std::optional<double> fwhmArcsec;    // FWHM x the scale, where the scale is known
   std::optional<double> transparency;  // light against the field's best frame (1 for it)

@@ -100,7 +100,7 @@ std::string measureCells(const ReportFrame& frame) {
   const std::string seeing = q.fwhmArcsec ? number(*q.fwhmArcsec, 2) + " / " + htmlText(visible(frame.header.seeing)) : "";
   text += td(stars ? std::to_string(m.stars) : "") + td(optional(m.fwhmPixels, 2)) + td(seeing) +
           td(optional(m.beta, 2)) + td(optional(m.elongation, 2)) + td(count(m.starsFitted, stars)) +
-          td(optional(m.halfLightDiameter, 2)) + td(count(m.cosmicRays, stars)) + td(optional(q.skyPerSecond, 2)) +
+          td(optional(m.halfLightDiameter, 2)) + td(count(m.cosmicRays, stars)) + (q.skyPerSecond ? "<td class=\"n\" title=\"bias from " + q.biasFrom + "\">" + number(*q.skyPerSecond, 2) + "</td>" : td("")) +
           td(optional(q.transparency, 2)) + td(optional(m.backgroundGradient, 3));
   const bool every = m.binning > 0;  // else not even a binned copy was read
   return text + td(every ? number(m.median, 1) : "") + td(every ? number(m.noise, 2) : "") +
