@@ -46,7 +46,14 @@ CatalogueLine scanCatalogueLine(const std::string& line) {
   c.fields = 8;
   if (!scan.real(c.decSeconds)) return c;
   c.fields = 9;
+  c.endsClean = scan.atBlankOrEnd();
   return c;
+}
+
+bool unreadablePosition(const CatalogueLine& line) {
+  constexpr int kFieldsUpToEquinox = 2;
+  return (line.fields >= kFieldsUpToEquinox && line.fields < kFieldsUpToSign) ||
+         (line.fields == kAllFields && !line.endsClean);
 }
 
 CatalogueEntry catalogueEntryFrom(const CatalogueLine& line) {
@@ -67,7 +74,11 @@ CatalogueLines readCatalogue(std::FILE* catalogue) {
   std::string text;
   for (int number = 1; readWholeLine(catalogue, text); ++number) {
     const CatalogueLine line = scanCatalogueLine(text);
-    if (line.fields < kFieldsUpToSign) continue;  // blank line or remark
+    const bool unreadable = unreadablePosition(line);
+    if (line.fields < kFieldsUpToSign) {  // blank line, remark or a line cut short
+      if (unreadable) lines.entries.push_back({catalogueEntryFrom(line), number, true});
+      continue;
+    }
     if ((line.sign != '+' && line.sign != '-') || line.fields < kAllFields) {
       lines.brokenAfter = true;
       lines.brokenLine = number;
@@ -75,25 +86,28 @@ CatalogueLines readCatalogue(std::FILE* catalogue) {
       lines.brokenText = text;
       break;
     }
-    lines.entries.push_back(catalogueEntryFrom(line));
+    lines.entries.push_back({catalogueEntryFrom(line), number, unreadable});
   }
   return lines;
 }
 
 LookupResult findInCatalogue(const CatalogueLines& lines, const std::string& objectName,
-                             CatalogueEntry& found) {
-  for (const CatalogueEntry& entry : lines.entries) {
-    if (entry.name == objectName) {
-      found = entry;
-      return LookupResult::Found;
+                             CatalogueEntry& found, int* unreadableLine) {
+  for (const CatalogueLines::Named& named : lines.entries) {
+    if (named.entry.name != objectName) continue;
+    if (named.unreadable) {
+      if (unreadableLine != nullptr) *unreadableLine = named.line;
+      return LookupResult::Unreadable;
     }
+    found = named.entry;
+    return LookupResult::Found;
   }
   return lines.brokenAfter ? LookupResult::Broken : LookupResult::Missing;
 }
 
 LookupResult searchCatalogue(std::FILE* catalogue, const std::string& objectName,
-                             CatalogueEntry& found) {
-  return findInCatalogue(readCatalogue(catalogue), objectName, found);
+                             CatalogueEntry& found, int* unreadableLine) {
+  return findInCatalogue(readCatalogue(catalogue), objectName, found, unreadableLine);
 }
 
 Outcome lookUpObject(const std::string& objectName, CatalogueEntry& found) {
@@ -128,9 +142,12 @@ Outcome ObjectCatalogue::lookUp(const std::string& objectName, CatalogueEntry& f
                                    (latest.tv_sec + kSettledSeconds == now.tv_sec &&
                                     latest.tv_nsec < now.tv_nsec));
   }
-  switch (findInCatalogue(lines_, objectName, found)) {
+  int unreadableLine = 0;
+  switch (findInCatalogue(lines_, objectName, found, &unreadableLine)) {
     case LookupResult::Found:
       return Outcome::accepted();
+    case LookupResult::Unreadable:
+      return msg::objectLineUnreadable(objectName, unreadableLine);
     case LookupResult::Broken:
       return msg::catalogueBroken(lines_.brokenLine, lines_.brokenText);
     case LookupResult::Missing:

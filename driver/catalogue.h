@@ -22,18 +22,33 @@ struct CatalogueLine {
   char sign = 0;
   int decDegrees = 0, decMinutes = 0;
   double decSeconds = 0.0;
+  bool endsClean = false;  // nine fields, and a blank or the end after the last
 };
 CatalogueLine scanCatalogueLine(const std::string& line);
 
 // Position of a complete catalogue line in radians.
 CatalogueEntry catalogueEntryFrom(const CatalogueLine& line);
 
-enum class LookupResult { Found, Missing, Broken };
+// Whether the fields of a line that names an object hold no whole position:
+// the equinox is read but the fields stop before the sign (a line cut
+// short, a typo such as "3x" or "2OOO.0"), or something sticks to the
+// declination's seconds (a typo such as "5x"). Text after a blank behind the
+// seconds is allowed.
+bool unreadablePosition(const CatalogueLine& line);
+
+enum class LookupResult { Found, Missing, Broken, Unreadable };
 
 // What a lookup needs of a whole catalogue: its complete lines up to the
-// first broken one, in file order, and whether a broken line follows them.
+// first broken one, in file order, each with its line number (from 1) and
+// whether it holds no whole position (unreadablePosition; then only its
+// name counts), and whether a broken line follows them.
 struct CatalogueLines {
-  std::vector<CatalogueEntry> entries;
+  struct Named {
+    CatalogueEntry entry;
+    int line = 0;
+    bool unreadable = false;
+  };
+  std::vector<Named> entries;
   bool brokenAfter = false;
   int brokenLine = 0;      // its line number, from 1
   std::string brokenText;  // and its text, as read
@@ -45,18 +60,20 @@ CatalogueLines readCatalogue(std::FILE* catalogue);
 
 // The lookup of searchCatalogue in lines read before.
 LookupResult findInCatalogue(const CatalogueLines& lines, const std::string& objectName,
-                             CatalogueEntry& found);
+                             CatalogueEntry& found, int* unreadableLine = nullptr);
 
 // Searches an open catalogue from its current position for objectName: the
-// first complete line of that name wins; lines with fewer than six fields are
-// passed over; a line with a sign field that is not "+" or "-", or whose
+// first line of that name with at least an equinox decides. A complete line
+// is Found; one with no whole position (unreadablePosition) is Unreadable,
+// its line number in *unreadableLine. Other lines with fewer than six fields
+// are passed over; a line with a sign field that is not "+" or "-", or whose
 // fields stop after the sign, makes the catalogue Broken.
 LookupResult searchCatalogue(std::FILE* catalogue, const std::string& objectName,
-                             CatalogueEntry& found);
+                             CatalogueEntry& found, int* unreadableLine = nullptr);
 
 // Opens "object.lst" (or "OBJECT.LST") and looks the object up into `found`.
-// A missing object refuses the entry; a catalogue that cannot be opened or
-// is broken is fatal.
+// A missing object, or an object whose own line holds no whole position,
+// refuses the entry; a catalogue that cannot be opened or is broken is fatal.
 Outcome lookUpObject(const std::string& objectName, CatalogueEntry& found);
 
 // The catalogue of one run, read once and looked up as often as entries

@@ -23,6 +23,7 @@
 #include "pipeline.h"
 #include "report.h"
 #include "runlist.h"
+#include "temporary_file.h"
 
 #ifndef TARNFITS_VERSION
 #define TARNFITS_VERSION "unknown"
@@ -100,7 +101,9 @@ std::unique_ptr<Job> prepareEntry(const DriverProfile& profile, const std::strin
   };
   if (inputWaits(name, pipeline) && !pipeline.drain()) return refused({});
   job->input = openInputLowerOrUpper(name);
-  if (!job->input) return refused(msg::inputMissing(name));
+  if (!job->input)
+    return refused(whyNotOpened(name) == EISDIR ? msg::inputIsFolder(name)
+                                                : msg::inputMissing(name));
   if (fields < 8 || name.size() < 3) return refused(msg::entryLineInvalid(name));
   // The output takes the input's name with "fit" for its last three letters:
   // for a name that already ends so, it would be the input itself.
@@ -154,10 +157,29 @@ bool repeatsLastConverted(const ListReading& list, const std::string& line) {
   return line.size() > 1 && line == list.lastConverted;
 }
 
-int addRowFor(RunRecord& record, int line, const std::string& text) {
+// The input an entry line names, as its row shows it.
+std::string inputOf(const std::string& text) {
   ListEntry entry;
   parseEntryLine(text, entry);
-  return record.addRow(line, chartolower(entry.fileName.c_str()));
+  return chartolower(entry.fileName.c_str());
+}
+
+int addRowFor(RunRecord& record, int line, const std::string& text) {
+  return record.addRow(line, inputOf(text));
+}
+
+// Before the run, when the run list is a plain file: its entry lines, the
+// rows the record expects, so that the record of a run ended by a signal
+// names every one. The list is then read again from its start.
+void expectEntryLines(std::FILE* file, RunRecord& record) {
+  struct stat st;
+  if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  ListReading list{file, 1, {}, 0};
+  std::string piece;
+  int line = 0;
+  while (nextPiece(list, piece, line))
+    if (classifyLine(piece, {}) == LineKind::Entry) record.expectRow(line, inputOf(piece));
+  std::rewind(file);
 }
 
 // After a stop: the run list's remaining entry lines, not reached.
@@ -244,18 +266,23 @@ int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFli
               RunRecord& record) {
   show(profile.bannerLine1);
   show(profile.bannerLine2);
-  record.begin();
   FilePtr list = openLowerOrUpper(kRunListName, "rt");
+  {
+    // A signal from here on waits until the record knows every entry line.
+    CleanupSignalsBlocked blocked;
+    record.begin();
+    if (list) expectEntryLines(list.get(), record);
+  }
   if (!list) {
     record.stop(-1, msg::fileCause(kRunListName, whyNotOpened(kRunListName)));
     return endRun(profile, record, msg::runListMissing(), 1);
   }
   ListReading reading{list.get(), 1, {}, 0};
   std::string stopText;
-  if (runList(profile, answers, entriesInFlight, reading, record, stopText))
-    return endRun(profile, record, {}, 0);
-  addLinesNotReached(reading, record);
-  return endRun(profile, record, stopText, 1);
+  const bool finished = runList(profile, answers, entriesInFlight, reading, record, stopText);
+  if (!finished) addLinesNotReached(reading, record);
+  record.forgetRowsNotRead();  // the list was read to its end
+  return endRun(profile, record, finished ? std::string() : stopText, finished ? 0 : 1);
 }
 
 int runDriver(const DriverProfile& profile, std::FILE* answers, int entriesInFlight) {

@@ -11,7 +11,8 @@ bool Report::take(const Outcome& outcome, const std::string& fileName) {
   if (!outcome.text.empty() || !outcome.logReason.empty())
     items_.push_back({outcome.text, outcome.logReason.empty() ? std::string() : fileName,
                       outcome.logReason});
-  if (outcome.verdict == Verdict::Refused) refusal_ = outcome.logReason;
+  if (outcome.verdict == Verdict::Refused)
+    refusal_ = outcome.recordReason.empty() ? outcome.logReason : outcome.recordReason;
   if (outcome.verdict == Verdict::Fatal) {
     endsRun_ = true;
     cause_ = outcome.cause;

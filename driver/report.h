@@ -34,7 +34,8 @@ class Report {
     std::string reason;
   };
   RowNote row;
-  // The error-log reason of a refusal; empty when nothing refused the entry.
+  // The run record's reason of a refusal (Outcome::recordReason, else its
+  // error-log reason); empty when nothing refused the entry.
   const std::string& refusal() const { return refusal_; }
   // The cause of a fatal outcome (Outcome::cause).
   const std::string& cause() const { return cause_; }

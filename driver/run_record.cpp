@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -167,13 +168,29 @@ void RunRecord::begin() {
   setLastWordOnSignals(&RunRecord::lastWord);
 }
 
-int RunRecord::addRow(int line, const std::string& input) {
+void RunRecord::expectRow(int line, const std::string& input) {
   Row row;
   row.line = line;
   row.input = input;
   CleanupSignalsBlocked blocked;
   rows_.push_back(std::move(row));
-  return static_cast<int>(rows_.size()) - 1;
+}
+
+int RunRecord::addRow(int line, const std::string& input) {
+  CleanupSignalsBlocked blocked;
+  const auto firstExpected = rows_.begin() + static_cast<std::ptrdiff_t>(added_);
+  rows_.erase(firstExpected, std::find_if(firstExpected, rows_.end(),
+                                          [line](const Row& row) { return row.line >= line; }));
+  if (added_ == rows_.size() || rows_[added_].line != line)
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(added_), Row{});
+  rows_[added_].line = line;
+  rows_[added_].input = input;
+  return static_cast<int>(added_++);
+}
+
+void RunRecord::forgetRowsNotRead() {
+  CleanupSignalsBlocked blocked;
+  rows_.resize(added_);
 }
 
 void RunRecord::settle(const Report& report) {

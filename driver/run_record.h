@@ -4,7 +4,9 @@
 // line
 //   program,version,started_ut,ended_ut,exit_status,line,input,output,outcome,reason
 // then one row per run-list entry line (and per repeated entry line) in
-// run-list order, and last one row for the run itself. Every row repeats
+// run-list order, and last one row for the run itself. The entry lines of a
+// run list that is a plain file are read when the run begins, so a record
+// written at any moment names each of them. Every row repeats
 // the run's facts in its first five columns.
 //
 // It is written at the end of the run, at a fatal stop, and by the clean-up
@@ -31,9 +33,17 @@ class RunRecord {
   // Makes the temporary and hands the record to the signal clean-up.
   // Main thread, once.
   void begin();
-  // A run-list line that gets a row: `not reached` until settled. Returns
-  // the row's index.
+  // An entry line the run has yet to reach, in run-list order, before the
+  // first addRow: its row stands `not reached` (in the record the signal
+  // clean-up writes too) until addRow takes it. The caller blocks the
+  // clean-up signals from begin() until every entry line is expected.
+  void expectRow(int line, const std::string& input);
+  // A run-list line that gets a row: `not reached` until settled. It takes
+  // the expected row of that line; expected rows of earlier lines go (the
+  // list changed since). Returns the row's index.
   int addRow(int line, const std::string& input);
+  // The run list was read to its end: the expected rows not taken go.
+  void forgetRowsNotRead();
   // What a delivered report says of its row (Report::row): converted, with
   // a warning, refused, ignored or stopped. A report that ends the run
   // stops it.
@@ -59,7 +69,8 @@ class RunRecord {
 
   std::string fileName_;
   std::string facts_;  // "program,version,started_ut,"
-  std::vector<Row> rows_;
+  std::vector<Row> rows_;  // the rows added, then the rows expected
+  std::size_t added_ = 0;
   int stopRow_ = -1;
   std::string cause_;
   TemporaryFile file_;

@@ -40,6 +40,9 @@ FilePtr openLowerOrUpper(const std::string& name, const char* mode);
 // string would). False at the end of the file.
 bool readWholeLine(std::FILE* f, std::string& line);
 
+// True for the white space that separates words (as isspace in the C locale).
+bool isBlank(char c);
+
 // Reads fields from a text the way sscanf reads them: every conversion first
 // skips white space; a conversion that fails leaves the position where it
 // stopped and the target unchanged.
@@ -52,14 +55,14 @@ class FieldScanner {
   bool integer(int& out, std::size_t width = std::string::npos);
   // %f / %lf.
   bool real(double& out);
+  // Whether the text ends here or a blank follows: nothing stuck to the
+  // last field read.
+  bool atBlankOrEnd() const { return pos_ >= text_.size() || isBlank(text_[pos_]); }
 
  private:
   void skipSpace();
   const std::string& text_;
   std::size_t pos_ = 0;
 };
-
-// True for the white space that separates words (as isspace in the C locale).
-bool isBlank(char c);
 
 #endif  // RUNLIST_FILES_H

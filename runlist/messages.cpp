@@ -63,6 +63,11 @@ std::string recordUnwritable(const std::string& fileName, int error) {
 Outcome inputMissing(const std::string& fileName) {
   return Outcome::refused(formatted("Cannot open. (%s)  Skipped\n", fileName.c_str()), "open");
 }
+Outcome inputIsFolder(const std::string& fileName) {
+  Outcome outcome = inputMissing(fileName);
+  outcome.recordReason = "a folder, not a camera file";
+  return outcome;
+}
 Outcome entryLineInvalid(const std::string& fileName) {
   return Outcome::refused(formatted("ERROR in entry line. (%s)  Skipped\n", fileName.c_str()),
                           "entry line is not valid");
@@ -86,6 +91,14 @@ Outcome catalogueBroken(int line, const std::string& text) {
 Outcome objectMissing(const std::string& objectName) {
   return Outcome::refused(formatted("CANNOT FIND '%s'.  Skipped\n", objectName.c_str()),
                           "OBJECT not find");
+}
+Outcome objectLineUnreadable(const std::string& objectName, int line) {
+  return Outcome::refused(
+      formatted("CANNOT READ '%s' (%s line %d).  Skipped\n", objectName.c_str(), kCatalogueName,
+                line),
+      "OBJECT line unreadable",
+      formatted("the catalogue line of this object cannot be read (%s line %d)", kCatalogueName,
+                line));
 }
 Outcome dataTypeInvalid(int code) {
   return Outcome::refused(formatted("ERROR in DATA-TYPE. (%d) Skipped\n", code),

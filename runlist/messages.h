@@ -32,6 +32,8 @@ std::string recordUnwritable(const std::string& fileName, int error);
 
 // One entry, in the order of the checks.
 Outcome inputMissing(const std::string& fileName);
+// The same console text and log line for a name that reaches a folder.
+Outcome inputIsFolder(const std::string& fileName);
 Outcome entryLineInvalid(const std::string& fileName);
 Outcome outputWouldOverwriteInput(const std::string& fileName);
 std::string entryHeading(const std::string& fileName, const std::string& outputName);
@@ -40,6 +42,8 @@ Outcome catalogueMissing(int error);
 // The catalogue's line `line` (from 1), `text`, cannot be read.
 Outcome catalogueBroken(int line, const std::string& text);
 Outcome objectMissing(const std::string& objectName);
+// The object's own catalogue line `line` (from 1) holds no whole position.
+Outcome objectLineUnreadable(const std::string& objectName, int line);
 Outcome dataTypeInvalid(int code);
 Outcome diaphragmInvalid(int code);
 Outcome clumpInvalid(int code);

@@ -20,18 +20,22 @@ struct Outcome {
   // Fatal: why, for standard error and the run record ("<file>: <the OS's
   // reason>"); may be empty.
   std::string cause;
+  // Refused: the run record's reason in plain words, where the error log's
+  // reason does not say it; empty: the log's reason.
+  std::string recordReason;
 
   bool isAccepted() const { return verdict == Verdict::Accepted; }
 
   // Accepted, with a note to show (a mode line, a warning) and its log line.
   static Outcome accepted(std::string text = {}, std::string logReason = {}) {
-    return {Verdict::Accepted, std::move(text), std::move(logReason), {}};
+    return {Verdict::Accepted, std::move(text), std::move(logReason), {}, {}};
   }
-  static Outcome refused(std::string text, std::string logReason) {
-    return {Verdict::Refused, std::move(text), std::move(logReason), {}};
+  static Outcome refused(std::string text, std::string logReason,
+                         std::string recordReason = {}) {
+    return {Verdict::Refused, std::move(text), std::move(logReason), {}, std::move(recordReason)};
   }
   static Outcome fatal(std::string text, std::string cause = {}) {
-    return {Verdict::Fatal, std::move(text), {}, std::move(cause)};
+    return {Verdict::Fatal, std::move(text), {}, std::move(cause), {}};
   }
 };
 

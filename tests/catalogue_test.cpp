@@ -27,9 +27,9 @@ extern "C" int fstat(int fd, struct stat* st) noexcept {
 namespace {
 
 LookupResult search(const std::string& text, const std::string& name,
-                    CatalogueEntry& found) {
+                    CatalogueEntry& found, int* unreadableLine = nullptr) {
   std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-  LookupResult r = searchCatalogue(f, name, found);
+  LookupResult r = searchCatalogue(f, name, found, unreadableLine);
   std::fclose(f);
   return r;
 }
@@ -98,6 +98,23 @@ TEST(CatalogueSearch, RemarksAreSkippedBrokenLinesAreFatal) {
   EXPECT_EQ(search(good + "BAD 2000 1 2 3 * 1 2 3\n", "M42", e), LookupResult::Found);
   // A broken line of the wanted name is never taken as its position.
   EXPECT_EQ(search("M42 2000.0 05 35 17.3 -05\n" + good, "M42", e), LookupResult::Broken);
+}
+
+// The object's own line decides even without a whole position; a name alone,
+// other objects' lines and words after the seconds change nothing.
+TEST(CatalogueSearch, TheObjectsOwnLineWithoutAWholePositionIsUnreadable) {
+  const struct { const char* line; LookupResult expected; } cases[] = {
+      {"M1 2000.0 05 3x 31.9 +22 00 52", LookupResult::Unreadable}, {"M1 2000.0 05 34 31.9", LookupResult::Unreadable},
+      {"M1 2OOO.0 05 34 31.9 +22 00 52", LookupResult::Unreadable}, {"M1 2000.0 05 34 31.9 +22 00 5x", LookupResult::Unreadable},
+      {"M1", LookupResult::Found}, {"M2 2000.0 05 3x 31.9 +22 00 5x", LookupResult::Found},
+      {"M1 2000.0 05 34 31.9 +22 00 52\tCrab", LookupResult::Found}};
+  for (const auto& c : cases) {
+    CatalogueEntry e;
+    int line = 0;
+    EXPECT_EQ(search(std::string("#\n") + c.line + "\nM1 2000 1 2 3 +4 5 6\n", "M1", e, &line),
+              c.expected) << c.line;
+    EXPECT_EQ(line, c.expected == LookupResult::Unreadable ? 2 : 0) << c.line;
+  }
 }
 
 TEST(CatalogueSearch, LongNamesAreComparedWhole) {

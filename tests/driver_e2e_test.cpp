@@ -212,16 +212,19 @@ TEST(DriverRunList, PythonAndAstropyReadTheRunRecord) {
   Night night;
   night.write("object.lst", "M42 2000.0 05 35 17.5 05 23 28.5\n");  // no sign
   night.cameraFile("ob1.fts");
-  night.list(kSettings + entry("gone.fts") + entry("ob1.fts"));
+  night.list(kSettings + entry("ob1.fts") + entry("gone.fts"));  // the stop at the first entry
   EXPECT_EQ(night.run().exitStatus, 1);
-  const std::string script =
-      "import csv\nfrom astropy.io import ascii\n"
+  const std::string script =  // and the run's times, UT, within 10 minutes of Python's clock
+      "import csv, time, datetime\nfrom astropy.io import ascii\n"
       "rows = list(csv.DictReader(open('tarnfits-run.csv', newline='')))\n"
       "table = ascii.read('tarnfits-run.csv', format='csv')\n"
+      "age = lambda t: abs(datetime.datetime.strptime(t, '%Y-%m-%dT%H:%M:%S%z').timestamp() - time.time())\n"
+      "print(*[rows[-1][f] for f in ('line', 'input', 'output')], age(rows[0]['started_ut']) < 600, "
+      "age(rows[0]['ended_ut']) < 600)\n"
       "print(len(rows), len(table), rows[-1]['reason'], table['reason'][-1], table['line'][1])\n";
   const e2e::RunResult r = e2e::runProgram("/usr/bin/python3", night.path(""), "", {"-c", script});
   const std::string cause = "object.lst:1: cannot read \"M42 2000.0 05 35 17.5 05 23 28.5\"";
-  EXPECT_EQ(r.out, "3 3 " + cause + " " + cause + " 5\n") << r.err;
+  EXPECT_EQ(r.out, "4 ob1.fts ob1.fit True True\n3 3 " + cause + " " + cause + " 5\n") << r.err;
 }
 
 TEST(DriverRunList, MissingRunListAndUpperCaseName) {
@@ -544,6 +547,8 @@ TEST(DriverFiles, AFolderIsNoInputFile) {
   EXPECT_EQ(r.out, kBanner + "Cannot open. (dir.fts)  Skipped\n" +
                        "Cannot open. (up.fts)  Skipped\n" + kFinished);
   EXPECT_EQ(night.log(), logLine("dir.fts", "open") + logLine("up.fts", "open"));
+  EXPECT_EQ(night.record(), "0,4,dir.fts,,refused,\"a folder, not a camera file\"\r\n0,5,up.fts,,refused,"
+                            "\"a folder, not a camera file\"\r\n0,,,,finished,\r\n");
 }
 
 TEST(DriverFiles, OutputNameDropsTheLastThreeCharacters) {
@@ -578,6 +583,7 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
     const char* line;
     const char* console;  // after "<file> --> <output>  " unless it is refused earlier
     const char* reason;
+    const char* plain = nullptr;  // the record's reason, when not the log's
   } cases[] = {
       // The open attempt comes first, whatever else is wrong.
       {"gone.fts NGC9999 7 0.0 0 0.20 3 R", "Cannot open. (gone.fts)  Skipped\n", "open"},
@@ -587,6 +593,15 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
        "OBJECT not find"},
       {"c02.fts m42 1 0.0 1 0.20 1 R", "CANNOT FIND 'm42'.  Skipped\n", "OBJECT not find"},
       {"c03.fts M4 1 0.0 1 0.20 1 R", "CANNOT FIND 'M4'.  Skipped\n", "OBJECT not find"},
+      // The object's own line holds no whole position (lines 4 to 7).
+      {"t4.fts Typo4 7 0.0 0 0.20 3 R", "CANNOT READ 'Typo4' (object.lst line 4).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 4)"},
+      {"t5.fts Typo5 1 0.0 1 0.20 1 R", "CANNOT READ 'Typo5' (object.lst line 5).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 5)"},
+      {"t6.fts Typo6 1 0.0 1 0.20 1 R", "CANNOT READ 'Typo6' (object.lst line 6).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 6)"},
+      {"t7.fts Typo7 1 0.0 1 0.20 1 R", "CANNOT READ 'Typo7' (object.lst line 7).  Skipped\n",
+       "OBJECT line unreadable", "the catalogue line of this object cannot be read (object.lst line 7)"},
       // Data type, then diaphragm, then clump.
       {"c04.fts M42 7 0.0 0 0.20 3 R", "ERROR in DATA-TYPE. (7) Skipped\n",
        "DATA-TYPE is not valid"},
@@ -609,6 +624,8 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
        "FITS NAXIS values are strange..."},
   };
   Night night;
+  night.write("object.lst", kCatalogue + "Typo4 2000.0 05 3x 31.9 +22 00 52\nTypo5 2000.0 05 34 31.9\n" +
+                                "Typo6 2OOO.0 05 34 31.9 +22 00 52\nTypo7 2000.0 05 34 31.9 +22 00 5x\n");
   CameraSpec swapped = s5();
   swapped.kind = Kind::T5;
   swapped.naxis1 = 1018;
@@ -630,7 +647,7 @@ TEST(DriverChecks, EachRefusalHasItsMessageReasonAndOrder) {
     expected += c.console;
     log += logLine(lower, c.reason);
     record += "0," + std::to_string(4 + (&c - cases)) + "," + lower + "," +
-              (opens ? outputOf(lower) : "") + ",refused," + c.reason + "\r\n";
+              (opens ? outputOf(lower) : "") + ",refused," + (c.plain ? c.plain : c.reason) + "\r\n";
   }
   night.list(list);
   e2e::RunResult r = night.run();
@@ -914,6 +931,8 @@ TEST(DriverCameras, AndorStartRollsOverTheDayAndUnknownReadoutWarns) {
   EXPECT_EQ(r.out, expected + kFinished);
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(night.log(), "");  // the warning is no refusal
+  EXPECT_NE(night.record().find(",7,an4.fts,an4.fit,converted with a warning,Cannot read READTIME\r"),
+            std::string::npos) << night.record();
   for (const auto& c : cases) {
     const std::string output = outputOf(c.file);
     EXPECT_EQ(night.value(output, 24), std::string("'") + std::string(c.ut, 10) + "'") << c.file;
@@ -1084,6 +1103,9 @@ TEST(DriverCatalogue, FatalCatalogueFaultsEndTheRun) {
                                       "1,6,ob2.fts,,not reached,\r\n1," + stop)
             << c.what;
       }
+      if (c.message == cannotOpen)  // the cause the system gives
+        EXPECT_EQ(r.err, std::string("tarnfits: object.lst: ") +
+                             (name == "object.lst/" ? "Is a directory\n" : "No such file or directory\n"));
       EXPECT_EQ(night.log(), logLine("gone.fts", "open")) << c.what;
       EXPECT_FALSE(night.exists("ob1.fit")) << c.what;
     }

@@ -300,6 +300,7 @@ class OtherFileSystemDir {
 TEST(SampleStream, InputOnAnotherFileSystem) {
   e2e::ScopedTempDir dir(true);
   OtherFileSystemDir other;
+  if (other.path().empty() && std::getenv("TARNFITS_NO_SKIP")) FAIL() << "no /dev/shm here";
   if (other.path().empty()) GTEST_SKIP() << "no /dev/shm here";
   cutAroundBlocks(other.path() + "/in.fts");
 }
