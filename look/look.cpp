@@ -255,11 +255,29 @@ void warnUnusedScales(const std::vector<PixelScale>& given, const NightReport& r
   }
 }
 
+// The site's clear frames, read and measured as the night's are; one that
+// cannot be read is named on standard error and left aside.
+std::vector<Frame> readClearFrames(const Site& site) {
+  std::vector<Frame> frames;
+  FrameReader reader;
+  for (const std::string& path : site.clearFrames) {
+    Frame frame;
+    if (const auto passed = reader.read(path, frame)) {
+      std::fprintf(stderr, "tarnlook: clear frame %s: %s Left aside.\n", path.c_str(), passed->reason.c_str());
+      continue;
+    }
+    frames.push_back(std::move(frame));
+  }
+  return frames;
+}
+
 void judge(NightReport& report, const Site& site) {
-  std::vector<QualityInput> inputs;
+  std::vector<QualityInput> inputs, clear;
   for (const ReportFrame& f : report.frames)
     inputs.push_back({&f.header, &f.measurement, scaleOf(report.scales, f.header)});
-  const std::vector<FrameQuality> quality = judgeNight(inputs, site);
+  const std::vector<Frame> clearFrames = readClearFrames(site);
+  for (const Frame& f : clearFrames) clear.push_back({&f.header, &f.measurement});
+  const std::vector<FrameQuality> quality = judgeNight(inputs, site, clear);
   for (std::size_t i = 0; i < quality.size(); ++i) report.frames[i].quality = quality[i];
 }
 

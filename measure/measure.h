@@ -152,6 +152,7 @@ constexpr std::size_t kMatchStars = 30;     // the brightest stars of each frame
 //   sky_limit FILTER ADU_PER_S
 //   least_transparency FRACTION
 //   gradient_limit FRACTION
+//   clear_frame PATH          a frame of a clear night: its field's light at best
 
 constexpr const char* kSiteFileName = "site.conf";
 
@@ -174,6 +175,10 @@ struct Site {
   std::vector<SkyLimit> skyLimits;
   double leastTransparency = kLeastTransparency;
   double gradientLimit = kGradientLimit;
+  // Frames of clear nights (paths, absolute or from the night's folder):
+  // the light of their field and filter at its best, so that a night
+  // cloudy throughout is judged against more than its own best.
+  std::vector<std::string> clearFrames{};
 };
 
 // Reads a site file's text into `site` (settings not given keep their
@@ -232,8 +237,8 @@ struct QualityInput {
 //   a FWHM flag, the first that holds, unless elongated:
 //   "FWHM F arcsec above the site's limit L (focus or seeing)"
 //   "FWHM F arcsec, X x the observer's SEEING S (focus or seeing)"  > kSeeingFactor
-//   "FWHM F x the night's best frames (focus or seeing)"         > kFwhmFactor
 //   "FWHM F x the night's median (focus or seeing)"              > kFwhmFactor
+//   "FWHM F x the night's best frames (focus or seeing)"         > kFwhmFactor
 //   "sky S ADU/s above the site's limit L for filter X (cloud, moon or twilight)"
 //   "sky S x the median of filter X (cloud, moon or twilight)"  > kSkyFactor
 //   "N stars against M on other frames of T in X (cloud, moon or twilight)"
@@ -251,10 +256,14 @@ struct QualityInput {
 // size. The bias level under the sky comes from the night's BIAS frames of
 // the frame's size, else the site file's camera, else the lowest level of
 // the night's other frames of that size (the sky then reads low, never
-// high; none when that level is above the frame's sky). A sky flag against
+// high; none when that level is above the frame's sky). The transparency's
+// best is that of the night's frames of the field and filter and of the
+// `clear` frames (the site's clear_frame, measured) of the same OBJECT and
+// FILTER. A sky flag against
 // the filter's median also needs the excess to pass kLevelOffNoises of the
 // frame's noise.
-std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames, const Site& site = {});
+std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames, const Site& site = {},
+                                     const std::vector<QualityInput>& clear = {});
 
 // The end of a frame's console line: "  FWHM 4.24 px" for an OBJECT frame
 // ("FWHM -" when no star was measured, "no stars" when none was found;

@@ -58,8 +58,8 @@ struct Reason {
 
 class Night {
  public:
-  Night(const std::vector<QualityInput>& frames, const Site& site)
-      : f_(frames), site_(site), q_(frames.size()), seconds_(frames.size()) {
+  Night(const std::vector<QualityInput>& frames, const Site& site, const std::vector<QualityInput>& clear)
+      : f_(frames), site_(site), clear_(clear), q_(frames.size()), seconds_(frames.size()) {
     for (std::size_t i = 0; i < f_.size(); ++i) {
       double value = 0.0;
       if (numberIn(h(i).exptime, value) && value > 0.0) seconds_[i] = value;
@@ -139,11 +139,24 @@ class Night {
       return fluxRatio(m(j).brightStars, *seconds_[j], m(reference).brightStars, *seconds_[reference]);
     };
     const auto own = ratio(i);
-    double best = 0.0;
+    double best = clearBest(i, reference);
     for (std::size_t j = 0; own && j < f_.size(); ++j) {
       if (const auto r = field(j) ? ratio(j) : std::nullopt) best = std::max(best, *r);
     }
     if (own && best > 0.0) q_[i].transparency = *own / best;
+  }
+
+  // The light of the field's clear frames (the site's) against the
+  // night's reference frame of the field, the largest; 0 for none.
+  double clearBest(std::size_t i, std::size_t reference) const {
+    double best = 0.0, seconds = 0.0;
+    for (const QualityInput& c : clear_) {
+      if (c.header->object != h(i).object || c.header->filter != h(i).filter) continue;
+      if (!numberIn(c.header->exptime, seconds) || !(seconds > 0.0)) continue;
+      const auto r = fluxRatio(c.measurement->brightStars, seconds, m(reference).brightStars, *seconds_[reference]);
+      best = std::max(best, r.value_or(0.0));
+    }
+    return best;
   }
 
   // The night's best frames of the frame's size: the median FWHM of the
@@ -282,6 +295,7 @@ class Night {
 
   const std::vector<QualityInput>& f_;
   const Site& site_;
+  const std::vector<QualityInput>& clear_;
   std::vector<FrameQuality> q_;
   std::vector<std::optional<double>> seconds_;  // EXPTIME, when a positive number
   std::optional<double> nightFwhm_;
@@ -289,8 +303,9 @@ class Night {
 
 }  // namespace
 
-std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames, const Site& site) {
-  return Night(frames, site).judge();
+std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames, const Site& site,
+                                     const std::vector<QualityInput>& clear) {
+  return Night(frames, site, clear).judge();
 }
 
 bool FrameQuality::flagged(Quantity q) const { return std::find(about.begin(), about.end(), q) != about.end(); }

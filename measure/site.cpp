@@ -56,6 +56,11 @@ std::string settingLine(const std::string& key, std::istringstream& words, Site&
   std::string first, second, extra;
   words >> first >> second >> extra;
   double value = 0.0;
+  if (key == "clear_frame") {
+    if (first.empty() || !second.empty()) return "clear_frame wants one path";
+    site.clearFrames.push_back(first);
+    return "";
+  }
   if (key == "sky_limit") {
     if (first.empty() || !positive(second, value) || !extra.empty())
       return "sky_limit wants a filter and a positive number";

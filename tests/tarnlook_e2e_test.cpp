@@ -430,8 +430,7 @@ TEST(TarnlookE2e, FileFailingAtItsCloseIsNamedAndLeftOut) {  // through the faul
 // red, and the Flags column is in view at 1400 px. --scale= multiplies; a size no frame has is a warning.
 TEST(TarnlookE2e, TheBoxNamesEveryFlaggedFrameAndAPlainNightIsAllWell) {
   for (const bool problems : {false, true}) {
-    e2e::ScopedTempDir dir;
-    nightgen::NightOptions options;
+    e2e::ScopedTempDir dir;  nightgen::NightOptions options;
     options.faults = options.problems = problems, options.editor32 = options.editor16 = false;
     nightgen::writeSampleNight(dir.path(), options);
     const std::string folder = dir.file(nightgen::kConverterFolder);
@@ -440,8 +439,7 @@ TEST(TarnlookE2e, TheBoxNamesEveryFlaggedFrameAndAPlainNightIsAllWell) {
     EXPECT_EQ(r.err, "tarnlook: warning: --scale 7x7: no frame of the night is 7 x 7 pixels\n");
     const std::string page = e2e::readFile(folder + "/tarnlook.html"), box = page.substr(0, page.find("</div>"));
     EXPECT_EQ(page.find("<p class=\"ok\">All well") != page.npos, !problems) << box;
-    std::istringstream lines(r.out);
-    int flagged = 0, scaled = 0, red = 0;
+    std::istringstream lines(r.out);  int flagged = 0, scaled = 0, red = 0;
     for (std::string line; std::getline(lines, line);)
       if (line.find("  ! ") != line.npos && ++flagged) { EXPECT_NE(box.find(" " + line.substr(0, line.find(".fit")) + " "), box.npos) << line; }
     EXPECT_EQ(flagged, problems ? 7 : 0);  // 4 OBJECT frames, 3 BIAS and FLAT frames
