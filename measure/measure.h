@@ -142,6 +142,7 @@ constexpr double kMatchOffsetPixels = 200.0;
 constexpr double kMatchPixels = 2.0;
 constexpr int kMinMatched = 3;
 constexpr std::size_t kMatchStars = 30;     // the brightest stars of each frame tried
+constexpr std::size_t kOffsetStars = 10;    // of them, those whose pairs propose the offset
 
 // ---------------------------------------------------------------------------
 // The site file: what an observatory knows of its cameras and what it

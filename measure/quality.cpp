@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 
 namespace tarnlook {
 
@@ -66,7 +67,7 @@ class Night {
       skyOf(i);
       if (f_[i].arcsecPerPixel && m(i).fwhmPixels) q_[i].fwhmArcsec = *m(i).fwhmPixels * *f_[i].arcsecPerPixel;
     }
-    for (std::size_t i = 0; i < f_.size(); ++i) transparencyOf(i);
+    transparencies();
     const std::size_t none = f_.size();
     nightFwhm_ = medianOver(f_.size(), [&](std::size_t j) { return isObject(j); },
                             [&](std::size_t j) { return m(j).fwhmPixels; }, none, 1);
@@ -124,26 +125,38 @@ class Night {
     return darkest;
   }
 
-  // The light of a frame against the best frame of its target and filter.
-  void transparencyOf(std::size_t i) {
-    if (!isObject(i) || !seconds_[i] || m(i).brightStars.empty()) return;
-    const auto field = [&](std::size_t j) {
-      return isObject(j) && seconds_[j] && h(j).object == h(i).object && h(j).filter == h(i).filter &&
-             !m(j).brightStars.empty();
-    };
-    std::size_t reference = i;  // the frame with the most stars to match
-    for (std::size_t j = 0; j < f_.size(); ++j) {
-      if (field(j) && m(j).brightStars.size() > m(reference).brightStars.size()) reference = j;
+  // Whether frame j is of frame i's field: the same OBJECT and FILTER, with stars to match.
+  bool sameField(std::size_t i, std::size_t j) const {
+    return isObject(j) && seconds_[j] && !m(j).brightStars.empty() && h(j).object == h(i).object &&
+           h(j).filter == h(i).filter;
+  }
+
+  // The light of each frame against the frame of its field with the most
+  // stars to match (each frame matched once), then over the field's best.
+  void transparencies() {
+    const std::size_t n = f_.size();
+    std::vector<std::size_t> reference(n);
+    std::vector<std::optional<double>> ratio(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!sameField(i, i)) continue;
+      reference[i] = n;  // the first of the field with the most, the same for all of it
+      for (std::size_t j = 0; j < n; ++j) {
+        if (sameField(i, j) && (reference[i] == n || m(j).brightStars.size() > m(reference[i]).brightStars.size()))
+          reference[i] = j;
+      }
+      const std::size_t r = reference[i];
+      ratio[i] = fluxRatio(m(i).brightStars, *seconds_[i], m(r).brightStars, *seconds_[r]);
     }
-    const auto ratio = [&](std::size_t j) {
-      return fluxRatio(m(j).brightStars, *seconds_[j], m(reference).brightStars, *seconds_[reference]);
-    };
-    const auto own = ratio(i);
-    double best = clearBest(i, reference);
-    for (std::size_t j = 0; own && j < f_.size(); ++j) {
-      if (const auto r = field(j) ? ratio(j) : std::nullopt) best = std::max(best, *r);
+    std::map<std::size_t, double> clear;  // by reference frame
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!ratio[i]) continue;
+      const auto known = clear.find(reference[i]);
+      double best = known != clear.end() ? known->second : (clear[reference[i]] = clearBest(i, reference[i]));
+      for (std::size_t j = 0; j < n; ++j) {
+        if (ratio[j] && reference[j] == reference[i]) best = std::max(best, *ratio[j]);
+      }
+      if (best > 0.0) q_[i].transparency = *ratio[i] / best;
     }
-    if (own && best > 0.0) q_[i].transparency = *own / best;
   }
 
   // The light of the field's clear frames (the site's) against the

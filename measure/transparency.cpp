@@ -35,12 +35,16 @@ int matches(const std::vector<StarFlux>& frame, const Offset& offset, const std:
   return count;
 }
 
-// The shift that the most stars share: each pair of stars proposes its own.
+// The shift that the most stars share: each pair of the kOffsetStars
+// brightest of each proposes its own (both lists brightest first).
 std::optional<Offset> pointingOffset(const std::vector<StarFlux>& frame, const std::vector<StarFlux>& reference) {
   std::optional<Offset> best;
   int most = kMinMatched - 1;
-  for (const StarFlux& a : frame) {
-    for (const StarFlux& b : reference) {
+  const auto proposers = [](const std::vector<StarFlux>& stars) {
+    return std::vector<StarFlux>(stars.begin(), stars.begin() + static_cast<long>(std::min(stars.size(), kOffsetStars)));
+  };
+  for (const StarFlux& a : proposers(frame)) {
+    for (const StarFlux& b : proposers(reference)) {
       const Offset offset{a.x - b.x, a.y - b.y};
       if (std::hypot(offset.dx, offset.dy) > kMatchOffsetPixels) continue;
       const int count = matches(frame, offset, reference);
