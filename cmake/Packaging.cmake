@@ -45,7 +45,12 @@ else()
   install(FILES ${plain_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
-# The user guide and its neighbour pages, as they stand in docs/.
+# The user guide and its neighbour pages, as they stand in docs/, with the
+# commented sample of tarnlook's site file (docs/site.conf): it goes to
+# share/doc/tarnfits/site.conf, for the observatory to copy to
+# /etc/tarnlook/site.conf with its own numbers. A sample, not a conffile:
+# the package never writes into /etc, and a site without the file judges
+# its nights as before.
 file(GLOB TARNFITS_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*)
 install(FILES ${TARNFITS_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <future>
 #include <map>
@@ -64,7 +67,8 @@ int runFailed(const std::string& message) {
 }
 
 // Collects the frames of the run and writes them sheet by sheet, keeping at
-// most one sheet's thumbnails (and the next frame) in memory.
+// most one sheet's thumbnails (and the next frame) in memory: the report
+// keeps each thumbnail as a PNG until the night is judged.
 class SheetWriter {
  public:
   // Writes the sheets into the folder `into` ("" the current one).
@@ -222,10 +226,78 @@ void printFlags(const NightReport& report) {
   }
 }
 
-void judge(NightReport& report) {
-  std::vector<QualityInput> inputs;
-  for (const ReportFrame& f : report.frames) inputs.push_back({&f.header, &f.measurement});
-  const std::vector<FrameQuality> quality = judgeNight(inputs);
+// The site file: the night folder's, else the user's, else the machine's;
+// `path` tells which (empty: none). Why one that cannot be used is left
+// aside goes to standard error.
+Site readSiteFile(std::string& path) {
+  Site site;
+  std::vector<std::string> places{kSiteFileName};
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+    places.push_back(std::string(home) + "/.config/tarnlook/" + kSiteFileName);
+  places.push_back(std::string("/etc/tarnlook/") + kSiteFileName);
+  for (const std::string& place : places) {
+    std::ifstream file(place);
+    if (!file) continue;
+    std::ostringstream text;
+    text << file.rdbuf();
+    const std::string wrong = parseSite(text.str(), site);
+    if (!wrong.empty()) {
+      std::fprintf(stderr, "tarnlook: %s %s; judged without it\n", place.c_str(), wrong.c_str());
+      return Site{};
+    }
+    path = place;
+    return site;
+  }
+  return site;
+}
+
+// The scales given on the command line, then the site's for the other sizes.
+std::vector<PixelScale> scalesOf(const std::vector<PixelScale>& given, const Site& site) {
+  std::vector<PixelScale> scales = given;
+  for (const CameraSite& camera : site.cameras) {
+    FrameHeader size;
+    size.naxis1 = camera.naxis1, size.naxis2 = camera.naxis2;
+    if (camera.arcsecPerPixel && !scaleOf(given, size))
+      scales.push_back({camera.naxis1, camera.naxis2, *camera.arcsecPerPixel});
+  }
+  return scales;
+}
+
+// A scale given for a size that no frame of the night has: a warning.
+void warnUnusedScales(const std::vector<PixelScale>& given, const NightReport& report) {
+  for (const PixelScale& scale : given) {
+    const bool used = std::any_of(report.frames.begin(), report.frames.end(), [&](const ReportFrame& f) {
+      return f.header.naxis1 == scale.naxis1 && f.header.naxis2 == scale.naxis2;
+    });
+    if (!used)
+      std::fprintf(stderr, "tarnlook: warning: --scale %lldx%lld: no frame of the night is %lld x %lld pixels\n",
+                   scale.naxis1, scale.naxis2, scale.naxis1, scale.naxis2);
+  }
+}
+
+// The site's clear frames, read and measured as the night's are; one that
+// cannot be read is named on standard error and left aside.
+std::vector<Frame> readClearFrames(const Site& site) {
+  std::vector<Frame> frames;
+  FrameReader reader;
+  for (const std::string& path : site.clearFrames) {
+    Frame frame;
+    if (const auto passed = reader.read(path, frame)) {
+      std::fprintf(stderr, "tarnlook: clear frame %s: %s Left aside.\n", path.c_str(), passed->reason.c_str());
+      continue;
+    }
+    frames.push_back(std::move(frame));
+  }
+  return frames;
+}
+
+void judge(NightReport& report, const Site& site) {
+  std::vector<QualityInput> inputs, clear;
+  for (const ReportFrame& f : report.frames)
+    inputs.push_back({&f.header, &f.measurement, scaleOf(report.scales, f.header)});
+  const std::vector<Frame> clearFrames = readClearFrames(site);
+  for (const Frame& f : clearFrames) clear.push_back({&f.header, &f.measurement});
+  const std::vector<FrameQuality> quality = judgeNight(inputs, site, clear);
   for (std::size_t i = 0; i < quality.size(); ++i) report.frames[i].quality = quality[i];
 }
 
@@ -241,6 +313,8 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
     std::filesystem::create_directories(into, error);
     if (error) return runFailed("cannot make the folder " + into + ": " + error.message());
   }
+  std::string siteFile;
+  const Site site = readSiteFile(siteFile);
   std::vector<std::string> names = given;
   if (given.empty()) {
     const std::string failure = framesOfFolder(names);
@@ -273,7 +347,8 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
   LeftoverTemporaries leftovers;
   SheetWriter sheets(into, leftovers);
   NightReport report;
-  report.scales = scales;
+  report.scales = scalesOf(scales, site);
+  report.siteFile = siteFile;
   report.nightFolder = nightFolderFrom(into);
   std::set<std::string> drawn;
   std::map<std::string, std::string> passedOver;  // file to reason
@@ -294,10 +369,14 @@ int run(const std::vector<std::string>& given, const std::vector<PixelScale>& sc
     report.frames.push_back({frame.name, frame.extension, frame.header,
                              exposureTime(frame.header), frame.limits, frame.size,
                              thumbnailPng(frame), read.filled, frame.measurement, {}});
-    if (!sheets.add(std::move(frame))) return sheetFailed(sheets);
   }
-  judge(report);
+  judge(report, site);
+  warnUnusedScales(scales, report);
   printFlags(report);
+  // The sheets mark the frames flagged: drawn once the night is judged.
+  for (const ReportFrame& f : report.frames) {
+    if (!sheets.add(sheetFrame(f))) return sheetFailed(sheets);
+  }
   // The account belongs to the folder's night: not to frames picked by name.
   if (given.empty()) report.account = readAccount(lines, drawn, passedOver);
   const bool account = report.account.has_value();

@@ -122,7 +122,9 @@ double saturationLevel(int bitpix, double bzero, double bscale);
 
 // The thresholds, each named once (docs/tarnlook.md, "What the report
 // measures"). The plain generated night raises none.
-constexpr double kFwhmFactor = 1.5;         // FWHM above this x the night's median
+constexpr double kFwhmFactor = 1.5;         // FWHM above this x the night's median, or its best frames'
+constexpr double kSeeingFactor = 1.5;       // FWHM in arcsec above this x the observer's SEEING
+constexpr double kBestFraction = 0.25;      // the night's best frames: this fraction with the least FWHM
 constexpr double kElongationLimit = 1.5;    // median a/b above this
 constexpr double kSkyFactor = 3.0;          // sky per second above this x the filter's median
 constexpr double kFewStarsFraction = 0.5;   // stars below this x the median of the same target and filter
@@ -131,39 +133,143 @@ constexpr double kFlatNearSaturation = 0.8; // FLAT median above this fraction o
 constexpr double kLevelOffNoises = 5.0;     // BIAS/DARK level off the others' median by this many noises
 constexpr double kNoiseFactor = 1.5;        // BIAS/DARK noise this many times above or below the others'
 constexpr int kMinOthers = 2;               // frames to compare with at least
+constexpr double kLeastTransparency = 0.5;  // light of the field's best frame, as a fraction, at least
+constexpr double kGradientLimit = 0.3;      // background (max - min) / median at most
+// Matching the stars of two frames of one field: the pointing may differ by
+// up to kMatchOffsetPixels; two stars are one within kMatchPixels of the
+// offset found, which at least kMinMatched stars must share.
+constexpr double kMatchOffsetPixels = 200.0;
+constexpr double kMatchPixels = 2.0;
+constexpr int kMinMatched = 3;
+constexpr std::size_t kMatchStars = 30;     // the brightest stars of each frame tried
+constexpr std::size_t kOffsetStars = 10;    // of them, those whose pairs propose the offset
+
+// ---------------------------------------------------------------------------
+// The site file: what an observatory knows of its cameras and what it
+// accepts of a night (docs/tarnlook.md, "The site file"). Plain text, one
+// setting a line, '#' to the end of a line a comment:
+//   camera NAXIS1xNAXIS2 [scale ARCSEC] [bias ADU] [saturation ADU]
+//   fwhm_limit ARCSEC
+//   sky_limit FILTER ADU_PER_S
+//   least_transparency FRACTION
+//   gradient_limit FRACTION
+//   clear_frame PATH          a frame of a clear night: its field's light at best
+
+constexpr const char* kSiteFileName = "site.conf";
+
+// One camera at one binning, known by its image size.
+struct CameraSite {
+  long long naxis1 = 0, naxis2 = 0;
+  std::optional<double> arcsecPerPixel;  // the sky's scale
+  std::optional<double> biasLevel;       // ADU, the level of a frame of no exposure
+  std::optional<double> saturation;      // ADU, where the camera saturates
+};
+
+struct SkyLimit {
+  std::string filter;      // FILTER as the header has it
+  double perSecond = 0.0;  // ADU/s above the bias, at most
+};
+
+struct Site {
+  std::vector<CameraSite> cameras;
+  std::optional<double> fwhmLimitArcsec;
+  std::vector<SkyLimit> skyLimits;
+  double leastTransparency = kLeastTransparency;
+  double gradientLimit = kGradientLimit;
+  // Frames of clear nights (paths, absolute or from the night's folder):
+  // the light of their field and filter at its best, so that a night
+  // cloudy throughout is judged against more than its own best.
+  std::vector<std::string> clearFrames{};
+};
+
+// Reads a site file's text into `site` (settings not given keep their
+// defaults; a camera given twice: the later line). Returns an empty text,
+// else "line N: <what is wrong>" for the first line that is not a setting;
+// `site` is then unchanged.
+std::string parseSite(const std::string& text, Site& site);
+
+// The camera of the frames of this header's size; none when not given.
+const CameraSite* cameraOf(const Site& site, const FrameHeader& header);
+
+// ---------------------------------------------------------------------------
+// Relative transparency: the light of the stars a frame shares with another
+// frame of its field.
+
+// The ratio of the flux per second of the stars that `frame` shares with
+// `reference` (exposures of `frameSeconds` and `referenceSeconds`), the
+// median over the matched stars: 1 for the same sky, 0.25 when cloud took
+// three quarters of the light. The two may be offset by a pointing shift
+// of up to kMatchOffsetPixels; none when fewer than kMinMatched stars match.
+std::optional<double> fluxRatio(const std::vector<StarFlux>& frame, double frameSeconds,
+                                const std::vector<StarFlux>& reference, double referenceSeconds);
+
+// ---------------------------------------------------------------------------
+// The judging.
+
+// What a flag is about: the chart marks a frame red on its own quantity's panel only.
+enum class Quantity { kOther, kFwhm, kSky, kTransparency };
 
 // What the night says of one frame.
 struct FrameQuality {
   // The sky level above the bias per second of EXPTIME, ADU/s: OBJECT
-  // frames whose night has BIAS frames of the same size (the bias level is
-  // their median level); else none.
+  // frames whose bias level is known (biasFrom says whence); else none.
   std::optional<double> skyPerSecond;
-  std::vector<std::string> flags;  // the reasons, in words
+  // whence the bias: "the night's BIAS frames", "the site file" or
+  // "the night's darkest frame" (the page names it in the sky cell's title)
+  std::string biasFrom;
+  std::optional<double> fwhmArcsec;    // FWHM x the scale, where the scale is known
+  std::optional<double> transparency;  // light against the field's best frame (1 for it)
+  std::vector<std::string> flags;      // the reasons, in words
+  std::vector<std::string> briefs;     // each in a few words, for the box and the sheet
+  std::vector<Quantity> about;         // what each flag is about
+  bool flagged(Quantity q) const;
 };
 
 // One frame of the night, as the flags see it.
 struct QualityInput {
   const FrameHeader* header;
   const Measurement* measurement;
+  std::optional<double> arcsecPerPixel{};  // the scale (--scale or the site file)
 };
 
 // The quality of each frame, in the order given:
 //   "target saturated"
 //   "elongated stars, a/b E (trailing or wind)"                 > kElongationLimit
-//   "FWHM F x the night's median (focus or seeing)"            > kFwhmFactor, not elongated
+//   a FWHM flag, the first that holds, unless elongated:
+//   "FWHM F arcsec above the site's limit L (focus or seeing)"
+//   "FWHM F arcsec, X x the observer's SEEING S (focus or seeing)"  > kSeeingFactor
+//   "FWHM F x the night's median (focus or seeing)"              > kFwhmFactor
+//   "FWHM F x the night's best frames (focus or seeing)"         > kFwhmFactor
+//   "sky S ADU/s above the site's limit L for filter X (cloud, moon or twilight)"
 //   "sky S x the median of filter X (cloud, moon or twilight)"  > kSkyFactor
 //   "N stars against M on other frames of T in X (cloud, moon or twilight)"
+//   "transparency P % of the best (cloud)"                      < leastTransparency
+//   "background gradient G (moon, twilight or scattered light)" > gradientLimit
 //   "flat too faint: median P % of saturation"                  < kFlatFaintFraction
 //   "flat near saturation: median P % of saturation"            > kFlatNearSaturation
 //   "level L against M of the night's BIAS frames"              (or DARK, same EXPTIME)
 //   "noise N against M of the night's BIAS frames"
 // Medians of the night are over the frames measured; a comparison needs
 // kMinOthers frames besides the one compared (the BIAS and DARK medians
-// count the frame itself).
-std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames);
+// count the frame itself). The night's best frames are the kBestFraction
+// of the frames of one image size with the least FWHM (one at least), the
+// comparison their median FWHM; it needs kMinOthers + 1 frames of the
+// size. The bias level under the sky comes from the night's BIAS frames of
+// the frame's size, else the site file's camera, else the lowest level of
+// the night's other frames of that size (the sky then reads low, never
+// high; none when that level is above the frame's sky). The transparency's
+// best is that of the night's frames of the field and filter and of the
+// `clear` frames (the site's clear_frame, measured) of the same OBJECT and
+// FILTER. A sky flag against
+// the filter's median also needs the excess to pass kLevelOffNoises of the
+// frame's noise.
+std::vector<FrameQuality> judgeNight(const std::vector<QualityInput>& frames, const Site& site = {},
+                                     const std::vector<QualityInput>& clear = {});
 
-// The end of a frame's console line: "  FWHM 4.24" for an OBJECT frame
-// ("-" when no star was measured), "  not measured: <reason>" instead when
+// The end of a frame's console line: "  FWHM 4.24 px" for an OBJECT frame
+// ("FWHM -" when no star was measured, "no stars" when none was found;
+// the FWHM in arcsec beside it where the scale is known, "  FWHM 4.24 px
+// (1.61 arcsec)"), "  not measured: <reason>" instead when
 // the frame was not, then "  ! " and the flags, "; " between them.
 std::string consoleEnd(const FrameHeader& header, const Measurement& measurement,
                        const FrameQuality& quality);
@@ -172,7 +278,16 @@ std::string consoleEnd(const FrameHeader& header, const Measurement& measurement
 // or it has no type card and its stars were measured.
 bool isSkyFrame(const FrameHeader& header, const Measurement& measurement);
 
-// "4.24" (two decimals) or "-": a number as the page, table and console show it.
+// The median of the values (the mean of the middle two of an even count);
+// none for no value.
+std::optional<double> medianOf(std::vector<double> values);
+
+// Whether all of `text` is one finite number (as a header value), put in `value`.
+bool numberIn(const std::string& text, double& value);
+
+// "4.24" (two decimals) or "-": a number as the page, table and console
+// show it. A value below 1 in size, or of 10^9 or more, keeps three
+// significant digits instead ("0.0042", "2.2e-19"): it never shows as 0.00.
 std::string measureText(const std::optional<double>& value, int decimals = 2);
 
 }  // namespace tarnlook

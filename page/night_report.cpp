@@ -71,13 +71,6 @@ std::string base64(const std::string& bytes) {
   return text;
 }
 
-// A number written in a header, when all of it is one.
-bool numberIn(const std::string& text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && std::isfinite(value);
-}
-
 std::string shownName(const ReportFrame& frame) { return hduName(frame.name, frame.extension); }
 
 std::string cell(const std::string& text, const char* cls = nullptr) {
@@ -178,6 +171,7 @@ std::string facts(const NightReport& report) {
     text += "<li>" + std::to_string(untimed) + (untimed == 1 ? " frame" : " frames") +
             " without a time, shown last</li>\n";
   }
+  if (!report.siteFile.empty()) text += "<li>Judged with the site file " + html(report.siteFile) + "</li>\n";
   return text + filledFacts(report) + "</ul>\n";
 }
 
@@ -242,8 +236,9 @@ std::string information(const NightReport& report) {
   return items.empty() ? "" : "<ul class=\"info\">\n" + items + "</ul>\n";
 }
 
-// The problems of the night together, each name first: what of the run
-// list did not convert or warned, a stop, the camera files the run list
+// The problems of the night together, each name first: the frames
+// flagged with their reasons, what of the run list did not convert or
+// warned, a stop, the camera files the run list
 // leaves out, the files tarnlook passed over. One line when all is well.
 std::string problems(const NightReport& report) {
   std::string items;
@@ -267,6 +262,8 @@ std::string problems(const NightReport& report) {
   // A note shows the name in its visible() form already.
   for (const std::string& note : report.passedOver)
     items += "<li>" + htmlText(note) + " Passed over by tarnlook.</li>\n";
+  const std::string flagged = flaggedFrames(report);
+  if (!flagged.empty()) items = "<li>" + htmlText(flagged) + "</li>\n" + items;
   const std::string summary =
       account != nullptr ? "<p>" + accountSummary(*account) + "</p>\n" : std::string();
   if (items.empty()) {
@@ -345,8 +342,7 @@ std::string figure(const ReportFrame& frame, std::size_t index, const std::strin
 
 // The row of a frame: the file, OBJECT, UT and AIRMASS first, so that a
 // phone shows them without a swipe; the measurements last.
-std::string frameRow(const ReportFrame& frame, std::size_t index, const std::string& warning,
-                     const std::vector<PixelScale>& scales) {
+std::string frameRow(const ReportFrame& frame, std::size_t index, const std::string& warning) {
   const FrameHeader& h = frame.header;
   const std::string airmass =
       impossibleAirmass(h) ? "<td class=\"n bad\" title=\"" + std::string(kImpossibleAirmass) +
@@ -359,17 +355,17 @@ std::string frameRow(const ReportFrame& frame, std::size_t index, const std::str
          cell(html(h.object)) + cell(html(h.ut), "t") + airmass + cell(html(h.dataType)) +
          cell(html(h.filter)) + cell(html(h.exptime), "n") +
          cell(limitText(frame.limits.low), "n") + cell(limitText(frame.limits.high), "n") +
-         measureCells(frame, scales) + "</tr>\n";
+         measureCells(frame) + "</tr>\n";
 }
 
 std::string frameTable(const NightReport& report) {
   std::string text =
       "<div class=\"rows\"><table>\n<thead><tr><th>File</th><th>OBJECT</th><th>UT</th>"
-      "<th>AIRMASS</th><th>DATA-TYP</th><th>FILTER</th><th>EXPTIME</th><th class=\"t\">zscale "
-      "low</th><th class=\"t\">zscale high</th>" + measureHeadCells() + "</tr></thead>\n<tbody>\n";
+      "<th>AIRMASS</th><th>DATA-TYP</th><th>FILTER</th><th>EXPTIME (s)</th><th class=\"t\">zscale "
+      "low (ADU)</th><th class=\"t\">zscale high (ADU)</th>" + measureHeadCells() + "</tr></thead>\n<tbody>\n";
   bool impossible = false;
   for (std::size_t i = 0; i < report.frames.size(); ++i) {
-    text += frameRow(report.frames[i], i, warningOf(report, report.frames[i]), report.scales);
+    text += frameRow(report.frames[i], i, warningOf(report, report.frames[i]));
     impossible = impossible || impossibleAirmass(report.frames[i].header);
   }
   text += "</tbody>\n</table></div>\n<p class=\"more\">The table scrolls sideways: EXPTIME, "
@@ -397,7 +393,8 @@ std::string reportPage(const NightReport& report) {
       "<title>" +
       title(report) + ": tarnlook</title>\n<style>" + kStyle + kMeasureStyle +
       "</style>\n</head>\n<body>\n<h1>" + title(report) + "</h1>\n" + problems(report) +
-      information(report) + runs(report) + facts(report) + "<div class=\"grid\">\n";
+      information(report) + nightSummary(report) + runs(report) + facts(report) +
+      "<div class=\"grid\">\n";
   // The thumbnails make most of the page: a third more than their bytes.
   std::size_t size = page.size();
   for (const ReportFrame& frame : report.frames) size += frame.png.size() / 3 * 4 + 1024;
@@ -419,7 +416,7 @@ std::string reportTable(const NightReport& report) {
     const std::string name = shownName(frame);
     table += csvLine({&name, &h.object, &h.dataType, &h.filter, &h.exptime, &h.ut, &h.airmass}) +
              "," + limitText(frame.limits.low) + "," + limitText(frame.limits.high) +
-             measureCsvFields(frame, report.scales) + "\r\n";
+             measureCsvFields(frame) + "\r\n";
   }
   return table;
 }

@@ -220,7 +220,9 @@ struct Frame {
   std::vector<unsigned char> grey;  // size.width x size.height, top row first
   // Its numbers (measure.h, Measurement): the stars looked for when DATA-TYP is OBJECT;
   // "too large for the memory budget" (binning 0) when even a binned copy is.
-  Measurement measurement;
+  Measurement measurement;  // The reasons of its flags in few words (FrameQuality::briefs): the sheet
+  // draws a red border around a flagged frame and its first reason on it.
+  std::vector<std::string> marks{};
 };
 
 // ---------------------------------------------------------------------------
@@ -228,7 +230,8 @@ struct Frame {
 
 // Draws the frames (1 to 48) on one sheet: a dark grey background, each
 // thumbnail in grey levels where layOutSheet puts it, its label lines in
-// white under it (libgd's small built-in font). Writes the PNG beside
+// white under it (libgd's small built-in font), a flagged frame (marks)
+// with a red border and its first reason in red across its top. Writes the PNG beside
 // `path` under a temporary name and renames it over `path` only when it is
 // complete, so that an older picture is replaced whole or not at all.
 // Returns an empty text on success, else what went wrong (the temporary
@@ -246,6 +249,12 @@ std::string replaceFile(const std::string& path, const void* bytes, std::size_t 
 // The thumbnail of a frame alone, at its own size (not zoomed), as the bytes
 // of a PNG file for the page; empty when libgd cannot make it.
 std::string thumbnailPng(const Frame& frame);
+
+// A frame of the report as the sheet draws it: its thumbnail decoded from
+// the report's PNG (mid-grey when that cannot be read), its flags' reasons
+// as marks.
+struct ReportFrame;
+Frame sheetFrame(const ReportFrame& frame);
 
 // The height in pixels of a label line, as writeSheet lays out the sheet.
 int labelLineHeight();
@@ -294,7 +303,8 @@ struct NightReport {
   std::vector<ReportFrame> frames;      // in the night's order, as on the sheets
   std::vector<std::string> passedOver;  // "name: reason", in order
   std::optional<NightAccount> account;  // when the folder has a run list
-  std::vector<PixelScale> scales{};     // the scales given
+  std::vector<PixelScale> scales{};     // the scales given, then the site file's
+  std::string siteFile{};               // the site file the night was judged with; empty: none
   // The night folder as a link from the page's folder reaches it: empty
   // when the page is in it, else a path ending in '/' (relative where the
   // two folders allow it).
@@ -307,10 +317,14 @@ struct NightReport {
 //    (the folder's name when none has one); the frames counted by DATA-TYP
 //    (most first, then in the night's order); the total EXPTIME of the
 //    OBJECT frames (and how many have none); the distinct OBSERVER,
-//    WEATHER and SEEING values; how many frames have no time;
-//  - the night's account, when there is one: accountSummary, then each
-//    input not converted, "input -> output: status"; the lines that are
-//    information (isInformation) after it, apart;
+//    WEATHER and SEEING values; how many frames have no time; the site
+//    file the night was judged with;
+//  - what to look at: the frames flagged (flaggedFrames), then the
+//    night's account, when there is one: accountSummary, then each input
+//    not converted, "input -> output: status"; "All well" only when
+//    nothing at all is to be looked at; the lines that are information
+//    (isInformation) after it, apart; then the night's summary line
+//    (nightSummary);
 //  - a grid of the thumbnails (ids "t1", "t2", ...) that wraps to the
 //    window, each a link to its row, with the name, OBJECT, DATA-TYP,
 //    FILTER and the UT of the exposure under it, then its flags;
@@ -344,27 +358,47 @@ std::string accountTable(const NightAccount& account);
 // table: their columns, the flags under each thumbnail, and the scale that
 // turns pixels into arcseconds.
 
-// The CSV columns, after the table's others:
-//   level,noise,maximum,saturated_pixels,binning,stars,fwhm_px,fwhm_arcsec,
-//   SEEING,elongation,sky,sky_per_s,saturated_stars,target_saturated,flags,
-//   not_measured
-// (measure.h defines them); ",level,..." with its comma.
+// The CSV columns, after the table's others, each named by its definition
+// with its unit:
+//   level_adu,noise_adu,maximum_adu,saturated_pixels,binning,stars,fwhm_px,
+//   fwhm_arcsec,SEEING,elongation,sky_adu,sky_adu_per_s,saturated_stars,
+//   target_saturated,beta,axis_ratio,stars_fitted,half_light_diameter_px,
+//   cosmic_rays,transparency,background_gradient,flags,not_measured
+// (measure.h defines them); ",level_adu,..." with its comma.
 std::string measureCsvHeader();
 // One frame's fields, ",..." with the leading comma; a value that does not
-// apply is an empty field; flags "; " between them; target_saturated "yes",
-// "no" or empty.
-std::string measureCsvFields(const ReportFrame& frame, const std::vector<PixelScale>& scales);
+// apply is an empty field; numbers with their significant digits
+// (measureText); flags "; " between them; target_saturated "yes", "no" or
+// empty.
+std::string measureCsvFields(const ReportFrame& frame);
 
-// The page table's heading cells and one row's cells, after the others:
-// stars, FWHM (pixels, and arcseconds beside SEEING where a scale is
-// known), a/b, sky per second, level, noise, maximum, saturated pixels and
-// the flags or "not measured: <reason>".
+// The page table's heading cells and one row's cells, after the others,
+// each heading with its unit: the flags (or "not measured: <reason>", or
+// "no stars") first, so that they are seen without scrolling; stars, FWHM
+// (px, and arcsec beside SEEING where a scale is known), beta, a/b, stars
+// fitted, half-light diameter, cosmic rays, sky per second, transparency,
+// gradient, level, noise, maximum, saturated pixels.
 std::string measureHeadCells();
-std::string measureCells(const ReportFrame& frame, const std::vector<PixelScale>& scales);
+std::string measureCells(const ReportFrame& frame);
 
 // The flags of a frame for its thumbnail's caption: "<br><span class=
 // "flag">reason</span>" for each; empty when it has none.
 std::string flagCaption(const ReportFrame& frame);
+
+// The frames flagged, for the box at the top of the page: "3 of 9 OBJECT
+// frames flagged: an0002 trailed (a/b 2.3), ...", each frame by its name
+// without ".fit" and its reasons in few words (FrameQuality::briefs, " and "
+// between them), then "; " and the calibration frames flagged the same
+// way. Plain text (names in their visible() form), empty when no frame is
+// flagged.
+std::string flaggedFrames(const NightReport& report);
+
+// The line that sums the night up, a paragraph: "Usable OBJECT frames: U
+// of N" (measured, with a FWHM, and not flagged), the median FWHM in px and
+// arcsec (where a scale is known) against the median of the observer's
+// SEEING, each filter's median sky per second, and the least transparency.
+// Empty without a sky frame.
+std::string nightSummary(const NightReport& report);
 
 // The styles of the cells, the flags and the chart, for the page's <style>.
 extern const char* const kMeasureStyle;

@@ -4,6 +4,7 @@
 #include <gd.h>
 #include <gdfonts.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int kBackgroundGrey = 40;
 constexpr int kTextGrey = 255;
+constexpr int kMarkBorder = 3;  // pixels of red around a flagged thumbnail
 constexpr int kPngLevel = 6;  // zlib's own default: size and speed balanced
 // The page's thumbnails: noisy sky compresses little whatever the effort, so
 // the fastest level.
@@ -66,7 +68,38 @@ void drawLabel(gdImage* image, const Frame& frame, const Box& box, gdFontPtr fon
   }
 }
 
+// A flagged frame: a red border around its thumbnail and its first reason
+// in red on a black band across the thumbnail's top (a true-colour image).
+void drawMark(gdImage* image, const Frame& frame, const Box& box, gdFontPtr font) {
+  if (frame.marks.empty()) return;
+  const int red = gdTrueColor(230, 30, 30);
+  for (int k = 1; k <= kMarkBorder; ++k)
+    gdImageRectangle(image, box.x - k, box.y - k, box.x + box.width - 1 + k, box.y + box.height - 1 + k, red);
+  std::string text = frame.marks.front().substr(0, static_cast<std::size_t>(box.width / font->w));
+  gdImageFilledRectangle(image, box.x, box.y, box.x + box.width - 1, box.y + font->h, gdTrueColor(0, 0, 0));
+  gdImageString(image, font, box.x + 1, box.y + 1, reinterpret_cast<unsigned char*>(&text[0]), red);
+}
+
 }  // namespace
+
+Frame sheetFrame(const ReportFrame& frame) {
+  Frame drawn;
+  drawn.name = frame.name;
+  drawn.extension = frame.extension;
+  drawn.header = frame.header;
+  drawn.size = frame.size;
+  drawn.marks = frame.quality.briefs;
+  drawn.grey.assign(static_cast<std::size_t>(frame.size.width) * static_cast<std::size_t>(frame.size.height), kMidGrey);
+  ImagePtr png(gdImageCreateFromPngPtr(static_cast<int>(frame.png.size()), const_cast<char*>(frame.png.data())));
+  if (!png || gdImageSX(png.get()) != frame.size.width || gdImageSY(png.get()) != frame.size.height) return drawn;
+  for (int y = 0; y < frame.size.height; ++y) {
+    for (int x = 0; x < frame.size.width; ++x) {
+      drawn.grey[static_cast<std::size_t>(y) * frame.size.width + x] =
+          static_cast<unsigned char>(gdImageRed(png.get(), gdImageGetPixel(png.get(), x, y)));
+    }
+  }
+  return drawn;
+}
 
 std::string replaceFile(const std::string& path, const void* bytes, std::size_t size,
                         LeftoverTemporaries& leftovers) {
@@ -105,6 +138,10 @@ std::string writeSheet(const std::vector<Frame>& frames, const std::string& path
     drawThumbnail(image.get(), frames[i], layout.thumbnails[i]);
     drawLabel(image.get(), frames[i], layout.labels[i], font);
   }
+  const bool marked = std::any_of(frames.begin(), frames.end(), [](const Frame& f) { return !f.marks.empty(); });
+  if (marked && !gdImagePaletteToTrueColor(image.get())) return "cannot draw the flags on " + path;
+  for (std::size_t i = 0; marked && i < frames.size(); ++i)
+    drawMark(image.get(), frames[i], layout.thumbnails[i], font);
   int size = 0;
   GdBytes png(gdImagePngPtrEx(image.get(), &size, kPngLevel));
   if (!png || size <= 0) return "cannot encode the picture " + path;

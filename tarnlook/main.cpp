@@ -68,18 +68,24 @@ const char* const kUsage =
     "\n"
     "Every frame is measured (level, noise, maximum, saturated pixels); the\n"
     "stars of OBJECT frames are found with SEP (count, median FWHM and a/b,\n"
-    "sky, the target at the centre). Frames far from the rest of the night are\n"
-    "flagged with the reason, on the page, in the table and at the end of the\n"
-    "console line, which also gives the FWHM in pixels. The page draws FWHM,\n"
-    "sky and airmass against UT.\n"
+    "sky, the target at the centre). Frames are judged against the night's\n"
+    "best and median frames, the observer's SEEING and the site file's limits\n"
+    "(site.conf in the folder, else ~/.config/tarnlook/site.conf, else\n"
+    "/etc/tarnlook/site.conf): focus, trailing, sky, stars, transparency,\n"
+    "gradient. Each flag has its reason, on the page (whose box names every\n"
+    "frame flagged), in the table and after the frames' console lines, which\n"
+    "also give the FWHM in px (and arcsec). The page draws FWHM, sky,\n"
+    "transparency and airmass against UT.\n"
     "  -o DIR, --output DIR\n"
     "                   writes the pictures, page and tables into DIR (made\n"
     "                   when missing) and only reads the night's folder; the\n"
     "                   page's links reach the night's files from there\n"
-    "  --scale NAXIS1xNAXIS2=ARCSEC\n"
+    "  --scale NAXIS1xNAXIS2=ARCSEC, --scale=NAXIS1xNAXIS2=ARCSEC\n"
     "                   arcseconds per pixel of the frames of that image size\n"
     "                   (a detector at a binning): FWHM in arcseconds too,\n"
-    "                   beside the observer's SEEING; may be given again\n"
+    "                   beside the observer's SEEING; may be given again; it\n"
+    "                   wins over the site file; a size that no frame of the\n"
+    "                   night has is a warning\n"
     "Bytes of names and header values outside printable ASCII are shown as \\xNN\n"
     "and a backslash as \\\\, on the console, the page and in the tables.\n"
     "\n"
@@ -129,6 +135,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   std::vector<tarnlook::PixelScale> scales;
   std::string output;
+  const std::string joined = "--scale=";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-o" || arg == "--output") {
@@ -136,11 +143,13 @@ int main(int argc, char** argv) {
       output = argv[++i];
       continue;
     }
-    if (arg != "--scale") {
+    const bool glued = arg.compare(0, joined.size(), joined) == 0;
+    if (arg != "--scale" && !glued) {
       args.push_back(arg);
       continue;
     }
-    const auto scale = i + 1 < argc ? scaleFrom(argv[++i]) : std::nullopt;
+    const auto scale = glued ? scaleFrom(arg.substr(joined.size()))
+                             : i + 1 < argc ? scaleFrom(argv[++i]) : std::nullopt;
     if (!scale) return usageError("--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42");
     scales.push_back(*scale);
   }

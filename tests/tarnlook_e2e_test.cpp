@@ -14,11 +14,13 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "e2e.h"
+#include "nightgen.h"
 #include "page.h"
 
 namespace {
@@ -78,12 +80,12 @@ void setKeys(const std::string& path, std::vector<std::pair<const char*, std::st
 using Fields = std::vector<std::string>;
 
 // Headless Chromium, the page in a frame `width` wide: "overflow,width,thumbnails in view,script b i,rows'
-// AIRMASS in view".
+// AIRMASS in view,rows' Flags in view".
 std::string fitInChromium(const std::string& dir, const int width) {
   return e2e::probeInChromium(dir + "/tarnlook.html", width, "[e.scrollWidth-e.clientWidth,innerWidth,[...q('figure "
       "img')].filter(i=>i.naturalWidth&&i.getBoundingClientRect().right<=e.clientWidth).length,q('script,b,i').length,"
-      "[...q('td:nth-child('+([...q('th')].findIndex(h=>h.textContent=='AIRMASS')+1)+')')].every(c=>c."
-      "getBoundingClientRect().right<=e.clientWidth)]");
+      "...['AIRMASS','Flags'].map(n=>[...q('td:nth-child('+([...q('th')].findIndex(h=>h.textContent==n)+1)+')')]"
+      ".every(c=>c.getBoundingClientRect().right<=e.clientWidth))]");
 }
 
 // The records of an RFC 4180 text whose lines end in CRLF.
@@ -226,14 +228,14 @@ TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
   const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4", "3.0", "1.48", "4", "0",
-                             "1", "", "", "", "", "", "", "", "", "", "", ""}));
+                             "1", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}));
   EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5", "3.0", "2.97",
-                             "5", "0", "1", "", "", "", "", "", "", "", "", "", "", ""}));
+                             "5", "0", "1", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}));
   const std::string page = e2e::readFile(dir.file("tarnlook.html"));  // "&lt;" as written
   EXPECT_TRUE(page.find("\"t\">&amp;lt;<") != page.npos && page.find("e=\"a&amp;b&quot;&#39;.fit\"") != page.npos);
   if (!e2e::fileExists("/usr/bin/chromium") && std::getenv("TARNFITS_NO_SKIP")) FAIL() << "no chromium";
   if (!e2e::fileExists("/usr/bin/chromium")) GTEST_SKIP() << "no /usr/bin/chromium for the page";
-  for (const int w : {420, 1400}) EXPECT_EQ(fitInChromium(dir.path(), w), "0," + std::to_string(w) + ",2,1,true");
+  for (const int w : {420, 1400}) EXPECT_EQ(fitInChromium(dir.path(), w), "0," + std::to_string(w) + ",2,1,true," + (w > 420 ? "true" : "false"));
 }
 
 TEST(TarnlookE2e, NightInTimeOrderWithItsHeadingAndRunListAccount) {
@@ -332,7 +334,8 @@ TEST(TarnlookE2e, EditorsNightFromItsRunListLinesAndTheCameraCards) {
   EXPECT_EQ(r.out.substr(0, 37 + 2 * unmeasured.size()),  // measured as the OBJECT frames they are
             "e2.fit  Sirius  1..4" + unmeasured + "e1.fit  M42  1..4" + unmeasured);
   EXPECT_NE(e2e::readFile(dir.file("tarnlook.html")).find("<h1>Night of 2024-02-01, UT 00:00:20 to 00:30:30</h1>\n<p "
-      "class=\"ok\">All well: 2 run-list lines: 2 converted; every frame drawn.</p>\n<p class=\"runs\">No run record here: "
+      "class=\"ok\">All well: 2 run-list lines: 2 converted; every frame drawn.</p>\n<p class=\"summary\">Usable OBJECT "
+      "frames: 0 of 2</p>\n<p class=\"runs\">No run record here: "
       "this account comes from tarnlist.dat and tarnfits.log, which lack most warnings.</p>\n<ul class=\"facts\">\n<li>2 "
       "frames: 2 OBJECT</li>\n<li>OBJECT exposure: 121 s in all</li>\n"), std::string::npos);
 }
@@ -349,12 +352,12 @@ TEST(TarnlookE2e, MoreThan48FramesMakeNumberedSheets) {
                            "tarnlook-x.png", "notes.png"}) {
     e2e::writeFile(dir.file(name), "an older picture");
   }
-  // Stopped (SIGINT) while the seam holds it in the first sheet (or at its end): it has told each frame read, in order.
+  // Stopped (SIGINT) while the seam holds it in the first sheet, drawn once the night is judged: it has told each frame read, in order.
   const e2e::RunResult stopped = e2e::runProgram("/bin/sh", dir.path(), "", {"-c", "FAULTFS=hold FAULTFS_PROOF=proof LD_PRELOAD=$1 "
       "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 env --default-signal=INT \"$0\" & until [ -e proof ] || ! kill -0 $!; "
       "do sleep .01; done; kill -INT $!; wait $!; s=$?; cat proof >&2; rm proof; exit $s", TARNLOOK_EXE, FAULTFS_LIB}, kTimeoutSeconds);
   EXPECT_EQ(std::to_string(stopped.exitStatus) + stopped.out.substr(0, 8) + stopped.out.substr(stopped.out.rfind('\n',
-      stopped.out.size() - 2) + 1, 8) + std::to_string(std::count(stopped.out.begin(), stopped.out.end(), '\n')), "130f01.fit f49.fit 49")
+      stopped.out.size() - 2) + 1, 8) + std::to_string(std::count(stopped.out.begin(), stopped.out.end(), '\n')), "130f01.fit f60.fit 60")
       << stopped.err;
   const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, dir.path(), "", {}, kTimeoutSeconds);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
@@ -433,6 +436,34 @@ TEST(TarnlookE2e, FileFailingAtItsCloseIsNamedAndLeftOut) {  // through the faul
     EXPECT_EQ(r.err + std::to_string(r.exitStatus), "tarnlook: cannot write " + name + ": Input/output error\n1");
     EXPECT_EQ(filesIn(dir.path()), left);  // neither it nor a temporary
     left.insert(name);
+  }
+}
+
+// A plain night is all well; on a night with problems the box names every frame flagged, the sheet marks them in
+// red, and the Flags column is in view at 1400 px. --scale= multiplies; a size no frame has is a warning.
+TEST(TarnlookE2e, TheBoxNamesEveryFlaggedFrameAndAPlainNightIsAllWell) {
+  for (const bool problems : {false, true}) {
+    e2e::ScopedTempDir dir;  nightgen::NightOptions options;
+    options.faults = options.problems = problems, options.editor32 = options.editor16 = false;
+    nightgen::writeSampleNight(dir.path(), options);
+    const std::string folder = dir.file(nightgen::kConverterFolder);
+    EXPECT_EQ(e2e::runProgram(TARNFITS_EXE, folder, "", {}, 300).exitStatus, 0);
+    const e2e::RunResult r = e2e::runProgram(TARNLOOK_EXE, folder, "", {"--scale=1000x1018=0.3", "--scale", "7x7=1"}, 300);
+    EXPECT_EQ(r.err, "tarnlook: warning: --scale 7x7: no frame of the night is 7 x 7 pixels\n");
+    const std::string page = e2e::readFile(folder + "/tarnlook.html"), box = page.substr(0, page.find("</div>"));
+    EXPECT_EQ(page.find("<p class=\"ok\">All well") != page.npos, !problems) << box;
+    std::istringstream lines(r.out);  int flagged = 0, scaled = 0, red = 0;
+    for (std::string line; std::getline(lines, line);)
+      if (line.find("  ! ") != line.npos && ++flagged) { EXPECT_NE(box.find(" " + line.substr(0, line.find(".fit")) + " "), box.npos) << line; }
+    EXPECT_EQ(flagged, problems ? 7 : 0);  // 4 OBJECT frames, 3 BIAS and FLAT frames
+    const auto rows = readCsv(e2e::readFile(folder + "/tarnlook.csv"));
+    for (const Fields& row : rows)
+      if (row.size() > 16 && !row[16].empty() && row[0] != "file" && ++scaled) { EXPECT_NEAR(std::stod(row[16]), 0.3 * std::stod(row[15]), 0.006) << row[0]; }
+    EXPECT_EQ(scaled, 3);  // the T5 OBJECT frames
+    ImagePtr sheet = readPng(folder + "/tarnlook.png");  // a flagged frame's red border
+    for (int i = 0; sheet && i < gdImageSX(sheet.get()) * gdImageSY(sheet.get()); ++i) red += gdImageGetTrueColorPixel(sheet.get(), i % gdImageSX(sheet.get()), i / gdImageSX(sheet.get())) == 0xe61e1e;
+    EXPECT_EQ(red > 0, problems);
+    if (problems && e2e::fileExists("/usr/bin/chromium")) { EXPECT_EQ(fitInChromium(folder, 1400), "0,1400," + std::to_string(rows.size() - 1) + ",1,true,true"); }
   }
 }
 

@@ -310,4 +310,65 @@ TEST(TarnlookThumbnail, StretchIsLinearBetweenTheLimits) {
             (std::vector<unsigned char>{128, 128, 128, 128, 128, 128, 0}));
 }
 
+// an0..an4: M1 in R, 60 s, SEEING 1.5, FWHM fwhm[k] px, 20 stars shifted (k, -2k) by the pointing, dimmed to light[k], sky 1000 + 60
+// rate[k] ADU, an3 with 5 stars and gradient 0.5; an5..an8 BIAS of another size, an8 twice as noisy; a clear night's frame, `clear` x an0's light.
+tarnlook::NightReport handNight(const std::string& siteText, std::optional<double> scale, std::string& flags, double clear = 0) {
+  const double fwhm[] = {2, 2, 5, 5, 5, 0, 0, 0, 0, 0}, light[] = {1, 0.25, 1, 0.6, 0.45, 0, 0, 0, 0, clear}, rate[] = {4, 5, 6, 5, 25};
+  tarnlook::NightReport night;
+  for (int k = 0; k < 10; ++k) {
+    tarnlook::ReportFrame f{"an" + std::to_string(k) + ".fit", 0, {"M1", k < 5 ? "OBJECT" : "BIAS", "R", "60", "", k ? "1.2" : "0.5",
+                            k < 5 ? 500 : 100, 500, "", "", "", "", "", "", "1.5"}, 600.0 * k, {}, {}, {}};
+    tarnlook::Measurement& m = f.measurement;  m.starsMeasured = k < 5, m.stars = k == 3 ? 5 : 20, m.median = 600, m.noise = k == 8 ? 4 : 2;
+    if (k < 5) m.fwhmPixels = fwhm[k], m.elongation = 1.1, m.skyLevel = 1000 + 60 * rate[k], m.backgroundGradient = k == 3 ? 0.5 : 0.1;
+    for (int s = 0; (k < 5 || k == 9) && s < 20; ++s) m.brightStars.push_back({20.0 + 23 * s + k, 20.0 + 37 * s % 450 - 2 * k, light[k] * 1000 * (s + 1)});
+    night.frames.push_back(f);
+  }
+  tarnlook::Site site;  std::vector<tarnlook::QualityInput> in;
+  for (const auto& f : night.frames) in.push_back({&f.header, &f.measurement, f.header.naxis1 == 500 ? scale : std::nullopt});
+  const auto clearFrame = std::vector(in.end() - 1, in.end() - (clear > 0 ? 0 : 1));  in.pop_back();
+  EXPECT_EQ(tarnlook::parseSite(siteText, site), "");
+  for (std::size_t k = 0; k < in.size(); ++k)
+    for (const std::string& f : (night.frames[k].quality = tarnlook::judgeNight(in, site, clearFrame)[k]).flags) flags += (flags.empty() ? "" : "; ") + std::to_string(k) + ": " + f;
+  return night.frames.pop_back(), night;
+}
+
+TEST(TarnlookVerdict, FramesJudgedAgainstTheBestTheSeeingTheSiteAndTheirField) {
+  const std::string best = "2: FWHM 2.5 x the night's best frames (focus or seeing); 3: FWHM 2.5 x the night's best frames "
+      "(focus or seeing); 3: 5 stars against 20 on other frames of M1 in R (cloud, moon or twilight); 3: background gradient "
+      "0.5 (moon, twilight or scattered light); 4: FWHM 2.5 x the night's best frames (focus or seeing); 4: sky 14.0 x the "
+      "median of filter R (cloud, moon or twilight); 4: transparency 45 % of the best (cloud)";
+  const std::string seeing = "FWHM 4.0 arcsec, 2.7 x the observer's SEEING 1.5 (focus or seeing)", limit =
+      "FWHM 4.0 arcsec above the site's limit 3.0 (focus or seeing)", noise = "; 8: noise 4.00 against 2.00 of the night's BIAS frames";
+  const struct { std::string site; std::optional<double> scale; std::string flags; } cases[] = {
+      {"", std::nullopt, "1: transparency 25 % of the best (cloud); " + best + noise},
+      {"", 0.8, "1: transparency 25 % of the best (cloud); " + std::regex_replace(best, std::regex("FWHM 2.5 x the night's best frames \\(focus or seeing\\)"), seeing) + noise},
+      {"camera 500x500 scale 0.8 bias 1000 # the T5\nfwhm_limit 3\nsky_limit R 20\ngradient_limit 0.6\nleast_transparency 0.3", 0.8,
+       "1: transparency 25 % of the best (cloud); 2: " + limit + "; 3: " + limit + "; 3: 5 stars against 20 on other frames of M1 in R "
+       "(cloud, moon or twilight); 4: " + limit + "; 4: sky 25.0 ADU/s above the site's limit 20.0 for filter R (cloud, moon or twilight)" + noise}};
+  for (const auto& c : cases) EXPECT_EQ([&c] { std::string flags; handNight(c.site, c.scale, flags); return flags; }(), c.flags) << c.site;
+  const std::string clear = [] { std::string f; handNight("", std::nullopt, f, 2.5); return f; }();  // cloudy throughout
+  EXPECT_NE(clear.find("0: transparency 40 % of the best (cloud); 1: transparency 10 % of the best (cloud); 2: FWHM 2.5 x the night's best frames (focus or seeing); 2: transparency 40 %"), clear.npos) << clear;
+  tarnlook::Site site;  // a setting that is not one leaves the site as it was
+  EXPECT_EQ(tarnlook::parseSite("gradient_limit 0.6\ncamera 2048x512 scale 0.42 bias\n", site) + " " +
+            std::to_string(site.gradientLimit), "line 2: bias wants a positive number " + std::to_string(tarnlook::kGradientLimit));
+  EXPECT_EQ(tarnlook::measureText(2.2e-19), "2.2e-19");
+}
+
+// The box names every frame flagged; the chart: larger values higher, each point its own frame's, red on its own panel.
+TEST(TarnlookVerdict, TheBoxNamesEveryFlaggedFrameAndTheChartTellsTheTruth) {
+  std::string flags;  tarnlook::NightReport night = handNight("", std::nullopt, flags);
+  EXPECT_EQ(tarnlook::flaggedFrames(night), "4 of 5 OBJECT frames flagged: an1 cloud (transparency 25 %), an2 FWHM 2.5 x the best, "
+            "an3 FWHM 2.5 x the best and few stars (5 against 20) and gradient 0.5, an4 FWHM 2.5 x the best and bright sky (14.0 x "
+            "the median) and cloud (transparency 45 %); 1 of 4 calibration frames flagged: an8 noise 4.00 against 2.00");
+  const std::string page = tarnlook::reportPage(night);  EXPECT_EQ(page.find("All well"), page.npos);
+  EXPECT_NE(page.find("<path class=\"edge\""), page.npos);  // an0's AIRMASS 0.5, at the axis
+  const std::regex point("aria-label=\"(\\w+)|<a href=\"#f(\\d)\"><title>an(\\d)[^<]*</title><circle cx=\"[\\d.]+\" cy=\"([\\d.]+)\" r=\"3.5\" fill=\"#(\\w+)\"");  std::string panel, shown;
+  for (std::sregex_iterator m(page.begin(), page.end(), point), end; m != end; ++m)
+    shown += (*m)[1].matched ? (panel = (*m)[1]).substr(0, 0) : " " + panel + " " + std::to_string(std::stoi((*m)[2]) - 1) + (*m)[3].str() + " " + (*m)[5].str() + (std::stod((*m)[4]) < 60 ? " high" : "");
+  EXPECT_EQ(shown, " FWHM 00 246 FWHM 11 246 FWHM 22 c00 high FWHM 33 c00 high FWHM 44 c00 high sky 11 246 sky 22 246 sky 33 c00 sky 44 c00 "
+      "high transparency 00 246 high transparency 11 c00 transparency 22 246 high transparency 33 246 transparency 44 c00 airmass 11 246 airmass 22 246 airmass 33 246 airmass 44 246");
+  for (auto& f : night.frames) f.quality = {}, f.header.airmass = "1.2";
+  EXPECT_NE(tarnlook::reportPage(night).find("<p class=\"ok\">All well"), std::string::npos);
+}
+
 }  // namespace
