@@ -1,6 +1,7 @@
 // The measurements and flags of a night's frames, as cells and fields.
 #include "page.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "frames.h"
@@ -41,6 +42,18 @@ const char* const kMeasureStyle =
     ".flag{color:#a00000;font-weight:bold}td.flags{min-width:14em;max-width:24em;white-space:normal}"
     ".chart{max-width:100%;height:auto;display:block}.chart a:target circle{stroke:#d89a00}"
     ".plot{margin:1em 0}.plot p{margin:.2em 0;font-size:13px}";
+
+std::optional<PixelScale> scaleFrom(const std::string& text) {
+  PixelScale scale;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%lldx%lld=%lf%n", &scale.naxis1, &scale.naxis2,
+                  &scale.arcsecPerPixel, &used) != 3 ||
+      static_cast<std::size_t>(used) != text.size() || scale.naxis1 < 1 || scale.naxis2 < 1 ||
+      !(scale.arcsecPerPixel > 0.0) || !std::isfinite(scale.arcsecPerPixel)) {
+    return std::nullopt;
+  }
+  return scale;
+}
 
 std::optional<double> scaleOf(const std::vector<PixelScale>& scales, const FrameHeader& header) {
   for (const PixelScale& s : scales) {

@@ -298,6 +298,10 @@ struct PixelScale {
 // The scale of the frames of this header's size; none when not given.
 std::optional<double> scaleOf(const std::vector<PixelScale>& scales, const FrameHeader& header);
 
+// A scale as the command line gives it, "NAXIS1xNAXIS2=ARCSEC" (2048x512=0.42),
+// both sizes and the scale positive; nothing when the text is not one.
+std::optional<PixelScale> scaleFrom(const std::string& text);
+
 struct NightReport {
   std::string folder;                   // the folder's name, as bytes
   std::vector<ReportFrame> frames;      // in the night's order, as on the sheets

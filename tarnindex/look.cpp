@@ -19,18 +19,6 @@ namespace {
 
 constexpr int kChildFailed = 127;  // the child could not enter the night or open its console
 
-// "NAXIS1xNAXIS2=ARCSEC", both sizes and the scale positive, as tarnlook --scale takes it.
-std::optional<tarnlook::PixelScale> scaleFrom(const std::string& text) {
-  tarnlook::PixelScale scale;
-  int used = 0;
-  if (std::sscanf(text.c_str(), "%lldx%lld=%lf%n", &scale.naxis1, &scale.naxis2, &scale.arcsecPerPixel, &used) != 3 ||
-      static_cast<std::size_t>(used) != text.size() || scale.naxis1 < 1 || scale.naxis2 < 1 ||
-      !(scale.arcsecPerPixel > 0.0) || !std::isfinite(scale.arcsecPerPixel)) {
-    return std::nullopt;
-  }
-  return scale;
-}
-
 // In the child: enters the night, sends the console to tarnlook.console
 // there, and looks at the night. Never returns.
 [[noreturn]] void lookInChild(const std::string& folder, const std::vector<std::string>& scaleArguments) {
@@ -39,7 +27,7 @@ std::optional<tarnlook::PixelScale> scaleFrom(const std::string& text) {
   if (console < 0 || dup2(console, STDOUT_FILENO) < 0) _exit(kChildFailed);
   ::close(console);
   tarnlook::LookOptions options;
-  for (const std::string& text : scaleArguments) options.scales.push_back(*scaleFrom(text));
+  for (const std::string& text : scaleArguments) options.scales.push_back(*tarnlook::scaleFrom(text));
   const int status = tarnlook::lookAtNight(options);
   std::fflush(stdout);
   _exit(status);
@@ -53,7 +41,7 @@ std::string endOf(int status) {
 
 }  // namespace
 
-bool isScale(const std::string& text) { return scaleFrom(text).has_value(); }
+bool isScale(const std::string& text) { return tarnlook::scaleFrom(text).has_value(); }
 
 std::vector<std::string> lookAtNights(const std::string& root, const std::vector<std::string>& paths,
                                       const std::vector<std::string>& scaleArguments, int jobs) {

@@ -113,10 +113,10 @@ void summarize(NightContent& content) {
   addMedians(frames, "OBJECT", "fwhm_px", "fwhm_px", nullptr, m);
   addMedians(frames, "OBJECT", "fwhm_arcsec", "fwhm_arcsec", nullptr, m);
   addMedians(frames, "", "seeing", "seeing", nullptr, m);
-  addMedians(frames, "OBJECT", "sky_per_s", "sky_per_s", filterOf, m);
-  addMedians(frames, "BIAS", "level", "bias_level", cameraOfRow, m);
-  addMedians(frames, "BIAS", "noise", "read_noise", cameraOfRow, m);
-  addMedians(frames, "FLAT", "level", "flat_level", filterOf, m);
+  addMedians(frames, "OBJECT", "sky_adu_per_s", "sky_per_s", filterOf, m);
+  addMedians(frames, "BIAS", "level_adu", "bias_level", cameraOfRow, m);
+  addMedians(frames, "BIAS", "noise_adu", "read_noise", cameraOfRow, m);
+  addMedians(frames, "FLAT", "level_adu", "flat_level", filterOf, m);
   for (const Measure& measure : m) {
     if (measure.quantity != "sky_per_s") continue;
     content.skyPerFilter += (content.skyPerFilter.empty() ? "" : ", ") + measure.series + " " + numberText(

@@ -118,19 +118,6 @@ int finishStandardOutput() {
 
 }  // namespace
 
-// "NAXIS1xNAXIS2=ARCSEC", both sizes and the scale positive.
-std::optional<tarnlook::PixelScale> scaleFrom(const std::string& text) {
-  tarnlook::PixelScale scale;
-  int used = 0;
-  if (std::sscanf(text.c_str(), "%lldx%lld=%lf%n", &scale.naxis1, &scale.naxis2,
-                  &scale.arcsecPerPixel, &used) != 3 ||
-      static_cast<std::size_t>(used) != text.size() || scale.naxis1 < 1 || scale.naxis2 < 1 ||
-      !(scale.arcsecPerPixel > 0.0) || !std::isfinite(scale.arcsecPerPixel)) {
-    return std::nullopt;
-  }
-  return scale;
-}
-
 int main(int argc, char** argv) {
   std::vector<std::string> args;
   std::vector<tarnlook::PixelScale> scales;
@@ -148,8 +135,8 @@ int main(int argc, char** argv) {
       args.push_back(arg);
       continue;
     }
-    const auto scale = glued ? scaleFrom(arg.substr(joined.size()))
-                             : i + 1 < argc ? scaleFrom(argv[++i]) : std::nullopt;
+    const auto scale = glued ? tarnlook::scaleFrom(arg.substr(joined.size()))
+                             : i + 1 < argc ? tarnlook::scaleFrom(argv[++i]) : std::nullopt;
     if (!scale) return usageError("--scale wants NAXIS1xNAXIS2=ARCSEC, as 2048x512=0.42");
     scales.push_back(*scale);
   }

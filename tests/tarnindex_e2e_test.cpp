@@ -180,7 +180,7 @@ TEST_F(TarnindexE2e, LookedAtEveryNightAndHoldsTheirRowsAndFindsWhatPythonFinds)
       {"2000-01-01", "2100-01-01", "object=M*", "DATA-TYP=OBJECT"},
       {"2000-01-01", "2100-01-01", "data-typ=BIAS", "Level>=650"},
       {"2024-01-01", "2100-01-01", "FLAGS=*flat*,*saturated*"},
-      {"2000-01-01", "2100-01-01", "filter!=R", "data_typ=OBJECT", "sky_per_s>6"}};
+      {"2000-01-01", "2100-01-01", "filter!=R", "data_typ=OBJECT", "sky_adu_per_s>6"}};
   for (const auto& query : queries) {
     std::vector<std::string> args{"find", "--root", archive(), "--from", query[0], "--to", query[1]};
     args.insert(args.end(), query.begin() + 2, query.end());

@@ -59,7 +59,7 @@ TEST(TarnindexText, NumbersNamesAndDates) {
 TEST(TarnindexNight, DateFromThePageElseTheFolderAndTheSummaryOfItsFrames) {
   tarnindex::NightTexts texts;
   texts.path = "2024/2024-02-02";
-  texts.frames = "file,OBJECT,DATA-TYP,FILTER,EXPTIME,level,noise,fwhm_px,SEEING,sky_per_s,flags\r\n"
+  texts.frames = "file,OBJECT,DATA-TYP,FILTER,EXPTIME,level_adu,noise_adu,fwhm_px,SEEING,sky_adu_per_s,flags\r\n"
                  "b1.fit,BIAS,BIAS,,0,600,4,,,,\r\nb2.fit,BIAS,BIAS,,0,602,5,,,,\r\n"
                  "t5_0001.fit,M42,OBJECT,R,60,900,9,3,1.5,5,\r\nt5_0002.fit,M42,OBJECT,R,30,900,9,5,1.5,7,trailed\r\n";
   texts.runList = "line,input,output,outcome,reason,log_reason\r\n1,a.fts,a.fit,converted,,\r\n2,b.fts,,refused,open,\r\n";
