@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -426,6 +427,153 @@ TEST(NightgenNight, CameraClocksAreJstForRuvuzorAndUtForAndor) {
   EXPECT_EQ(andor.day, 31);
   EXPECT_EQ(andor.hour, 14);
   EXPECT_EQ(andor.minute, 0);
+}
+
+// A drawn star holds its flux (at most 0.1 % is left undrawn in the far
+// wings) and its FWHM, both taken from the pixels by plain sums and by the
+// half-maximum points of a finely sampled profile; the pixels match a
+// 200 x 200-point integral of the profile written out here.
+TEST(NightgenDraw, StarsKeepTheirFluxFwhmAndPixelIntegrals) {
+  for (double beta : {0.0, 2.5, 3.5, 4.5, 5.0}) {
+    SCOPED_TRACE(beta);
+    nightgen::SceneSpec spec;
+    spec.width = spec.height = 201;
+    spec.noise = false;
+    spec.skyLevel = 0.0;
+    spec.psf = {2.0, beta, 1.0, 0.0};
+    spec.stars = {{100.3, 99.8, 1e5}};
+    const auto small = nightgen::drawScene(spec);
+    double sum = 0.0;
+    for (float v : small.pixels) sum += v;
+    EXPECT_NEAR(sum, 1e5, 500.0);
+    const double scale = beta > 0 ? 1.0 / std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0) : 2.0 / 2.3548200450;
+    const double peak = beta > 0 ? (beta - 1.0) / (M_PI * scale * scale) : 1.0 / (2.0 * M_PI * scale * scale);
+    EXPECT_NEAR(small.stars[0].peak, 1e5 * peak, 0.1 * peak);
+    double integral = 0.0;  // over the pixel at (100, 100), offset (-0.3, 0.2)
+    for (int j = 0; j < 200; ++j) {
+      for (int i = 0; i < 200; ++i) {
+        const double dx = -0.8 + (i + 0.5) / 200, dy = -0.3 + (j + 0.5) / 200;
+        const double r2 = (dx * dx + dy * dy) / (scale * scale);
+        integral += beta > 0 ? std::pow(1.0 + r2, -beta) : std::exp(-0.5 * r2);
+      }
+    }
+    EXPECT_NEAR(small.pixels[100 * 201 + 100], 1e5 * peak * integral / 40000, 1e5 * peak * 2e-3);
+
+    spec.psf = {40.0, beta, 1.5, 0.0};  // major FWHM 40 sqrt(1.5) along x, minor along y
+    spec.stars = {{100.0, 100.0, 1e7}};
+    const auto big = nightgen::drawScene(spec);
+    const auto width = [&](int step) {  // between the half-maximum points through the centre
+      const float* centre = &big.pixels[100 * 201 + 100];
+      double w = 0.0;
+      for (int side : {-1, 1}) {
+        int k = 0;
+        while (centre[(k + 1) * side * step] > 0.5 * centre[0]) ++k;
+        const double a = centre[k * side * step], b = centre[(k + 1) * side * step];
+        w += k + (a - 0.5 * centre[0]) / (a - b);
+      }
+      return w;
+    };
+    EXPECT_NEAR(width(1), 40.0 * std::sqrt(1.5), 0.15);
+    EXPECT_NEAR(width(201), 40.0 / std::sqrt(1.5), 0.15);
+  }
+}
+
+// Tracks span their length from the first pixel's centre to the last's,
+// plus one; a second line doubles the pixels of a track along a row. The
+// sky plane spans its range over the median; the transparency dims stars
+// and galaxies alike; the noise is the truth's.
+TEST(NightgenDraw, CosmicRaysSkyPlaneCloudAndNoise) {
+  nightgen::SceneSpec spec;
+  spec.noise = false;
+  spec.skyLevel = 0.0;
+  const double lengths[] = {1, 3, 7, 15, 20, 20}, angles[] = {0, 30, 45, 90, 137, 0};
+  for (int i = 0; i < 6; ++i) spec.cosmicRays.push_back({60.0 * i + 40, 250.0, lengths[i], angles[i], 1 + i / 5, 1000.0});
+  const auto rays = nightgen::drawScene(spec);
+  for (int i = 0; i < 6; ++i) {
+    std::vector<std::pair<int, int>> lit;  // the lit pixels of the track's part of the frame
+    for (int y = 220; y < 280; ++y)
+      for (int x = 60 * i + 18; x < 60 * i + 62; ++x)
+        if (rays.pixels[y * 512 + x] > 0) lit.push_back({x, y});
+    double span = 0.0;
+    for (const auto& [x1, y1] : lit)
+      for (const auto& [x2, y2] : lit) span = std::max(span, std::hypot(x1 - x2, y1 - y2));
+    EXPECT_EQ(lit.size(), rays.cosmicRays[i].pixels.size()) << i;
+    EXPECT_NEAR(span + 1.0, lengths[i], i < 5 ? 1.0 : 1.5) << i;
+  }
+  EXPECT_EQ(rays.cosmicRays[5].pixels.size(), 40u);  // 20 along the row, twice
+
+  spec.cosmicRays.clear();
+  spec.skyLevel = 1000.0;
+  spec.skyGradient = 0.3;
+  spec.gradientAngleDegrees = 30.0;
+  auto plane = nightgen::drawScene(spec).pixels;
+  std::sort(plane.begin(), plane.end());
+  EXPECT_NEAR((plane.back() - plane.front()) / plane[plane.size() / 2], 0.3, 1e-4);
+
+  spec.skyLevel = spec.skyGradient = 0.0;
+  spec.transparency = 0.25;
+  spec.stars = {{100.0, 100.0, 1e5}};
+  spec.galaxies = {{300.0, 300.0, 1e6, 15.0, 1.0, 1.3, 20.0}};
+  const auto cloud = nightgen::drawScene(spec);
+  double stars = 0.0, galaxy = 0.0;
+  for (int y = 0; y < 512; ++y)
+    for (int x = 0; x < 512; ++x) (x < 200 && y < 200 ? stars : galaxy) += cloud.pixels[y * 512 + x];
+  EXPECT_NEAR(stars, 0.25e5, 0.005 * 0.25e5);
+  EXPECT_NEAR(galaxy, 0.25e6, 0.005 * 0.25e6);
+  EXPECT_EQ(cloud.stars[0].flux, 0.25e5);
+
+  spec = {};
+  const auto noisy = nightgen::drawScene(spec);
+  double s1 = 0.0, s2 = 0.0;
+  for (float v : noisy.pixels) s1 += v, s2 += double(v) * v;
+  const double n = noisy.pixels.size(), sd = std::sqrt(s2 / n - s1 * s1 / n / n);
+  EXPECT_NEAR(sd, noisy.skyNoise, 0.02 * noisy.skyNoise);  // sqrt(5^2 + 1000 / 2) ADU
+}
+
+// Standard FITS files of any size, sample type and frame-type card pass
+// fitsverify, and astropy (Debian python3-astropy) reads the card and the
+// samples back: a star's peak clipped to 65535 in 16 bits, a negative
+// sample 0 there and kept in 32 bits, floats in flux units of 1e-19.
+TEST(NightgenFitsImage, FilesOfAnyObservatoryReadBackInAstropy) {
+  e2e::ScopedTempDir dir;
+  nightgen::SceneSpec spec;
+  spec.skyLevel = 20.0;
+  spec.stars = {{30.0, 20.0, 2e6}};
+  const struct {
+    int bitpix, width, height;
+    const char *keyword, *value;
+    float scale;
+  } cases[] = {{16, 2100, 2100, "DATA-TYP", "OBJECT", 1.0f}, {32, 70, 50, "IMAGETYP", "LIGHT", 1.0f},
+               {-32, 70, 50, "OBSTYPE", "SCIENCE", 1e-19f}, {16, 70, 50, "IMGTYPE", "Light Frame", 1.0f},
+               {32, 70, 50, "HIERARCH ESO DPR TYPE", "OBJECT", 1.0f}, {-32, 70, 50, "", "", 1.0f}};
+  const std::string script =
+      "from astropy.io import fits\nimport sys\nfor n in sys.argv[1:]:\n  f, k = n.split(':')\n"
+      "  h = fits.open(f)[0]\n  d = h.data\n  print('%s|%s|%.6g|%.6g|%.6g' % (h.header.get(k, '-') "
+      "if k else '-', d.shape, d[20, 30], d[0, 0], d[1, 1]))\n";
+  std::vector<std::string> args = {"-c", script};
+  std::string expected;
+  for (const auto& c : cases) {
+    spec.width = c.width, spec.height = c.height;
+    auto pixels = nightgen::drawScene(spec).pixels;
+    pixels[0] = -7.0f;
+    for (float& v : pixels) v *= c.scale;
+    nightgen::FitsImageSpec fits;
+    fits.bitpix = c.bitpix, fits.typeKeyword = c.keyword, fits.typeValue = c.value, fits.exposureSeconds = 30.0;
+    const std::string name = dir.file(std::to_string(args.size()) + ".fits");
+    nightgen::writeFitsImage(name, c.width, c.height, pixels, fits);
+    const auto verify = e2e::runProgram("/usr/bin/fitsverify", dir.path(), "", {"-q", name});
+    EXPECT_EQ(verify.out.rfind("verification OK", 0), 0u) << verify.out << verify.err;
+    args.push_back(name + ":" + c.keyword);
+    const bool u16 = c.bitpix == 16, ints = c.bitpix > 0;
+    const auto value = [&](float v) { return ints ? std::round(v) : double(v); };
+    char line[200];
+    std::snprintf(line, sizeof line, "%s|(%d, %d)|%.6g|%.6g|%.6g\n", *c.keyword ? c.value : "-", c.height,
+                  c.width, u16 ? 65535.0 : value(pixels[20 * c.width + 30]), u16 ? 0.0 : value(pixels[0]),
+                  value(pixels[c.width + 1]));
+    expected += line;
+  }
+  const auto astropy = e2e::runProgram("/usr/bin/python3", dir.path(), "", args, 120);
+  EXPECT_EQ(astropy.out, expected) << astropy.err;
 }
 
 TEST(E2eRunProgram, CapturesOutputStatusStdinAndFolder) {

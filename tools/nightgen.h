@@ -157,6 +157,172 @@ void writeCameraFile(const std::string& path, const CameraSpec& camera,
                      long long fileBytes = -1, unsigned seed = 1);
 
 // ---------------------------------------------------------------------------
+// Drawn scenes: any image size, stars as real seeing draws them, and the
+// truth of everything drawn. Pixel (x, y) is sample y * width + x; pixel
+// centres lie at whole coordinates from 0 (x along NAXIS1), so a pixel
+// covers x - 0.5 to x + 0.5.
+
+// A star's image (point-spread function). The Moffat profile is
+//   I(r) = peak * (1 + (r / alpha)^2)^-beta,  FWHM = 2 alpha sqrt(2^(1/beta) - 1),
+// where r is the elliptical radius; beta 0 draws a Gaussian (the Moffat's
+// limit at large beta), FWHM = 2.35482 sigma. An elongated star has the
+// FWHM fwhmPixels * sqrt(axisRatio) along its major axis and
+// fwhmPixels / sqrt(axisRatio) along its minor axis.
+struct Psf {
+  double fwhmPixels = 3.0;    // geometric mean of the major and minor FWHM
+  double beta = 3.5;          // Moffat index (2.5 to 5 in real seeing); 0: Gaussian
+  double axisRatio = 1.0;     // a/b, major over minor axis, >= 1
+  double angleDegrees = 0.0;  // major axis from +x towards +y
+};
+// The FWHM in pixels of a Gaussian of this sigma: 2 sqrt(2 ln 2) sigma.
+double gaussianFwhm(double sigmaPixels);
+// The peak surface brightness (per square pixel) of a star of unit flux.
+double psfPeak(const Psf& psf);
+// The integral of the unit-flux profile over the pixel whose centre lies
+// (dx, dy) pixels from the star's centre: what the star adds to it per unit
+// of flux, to 0.1 % (sub-sampled: a star of FWHM 2 px keeps its FWHM to
+// under 0.05 %).
+double psfPixel(const Psf& psf, double dx, double dy);
+
+// A star: centre in pixels, flux in ADU summed over the whole image
+// (before the scene's transparency).
+struct StarSpec {
+  double x = 0.0, y = 0.0, flux = 0.0;
+};
+// A cosmic-ray track: sharp (no blur), `lengthPixels` long from the centre
+// of its first pixel (x, y, rounded) to that of its last, plus one, so a
+// single hit has length 1 and a track along a row of 7 pixels length 7;
+// one or two pixels wide (the second line beside the first, one pixel
+// across its direction); each pixel gains `adu`.
+struct CosmicRaySpec {
+  double x = 0.0, y = 0.0;
+  double lengthPixels = 1.0;
+  double angleDegrees = 0.0;  // from +x towards +y
+  int widthPixels = 1;        // 1 or 2
+  double adu = 3000.0;
+};
+// A pixel of the camera that always reads high by `adu`.
+struct HotPixelSpec {
+  int x = 0, y = 0;
+  double adu = 5000.0;
+};
+// An extended source without a star: a Sersic profile
+//   I(r) = Ie exp(-b_n ((r / Re)^(1/n) - 1)),
+// n = 1 exponential (a disc), n = 4 de Vaucouleurs (an elliptical), with r
+// the elliptical radius and Re the radius that holds half the light
+// (geometric mean of its major and minor values).
+struct GalaxySpec {
+  double x = 0.0, y = 0.0;
+  double flux = 1e6;                    // ADU over the whole galaxy
+  double effectiveRadiusPixels = 20.0;  // Re
+  double sersicIndex = 1.0;             // n, 0.5 to 8
+  double axisRatio = 1.0;               // a/b >= 1
+  double angleDegrees = 0.0;
+};
+
+struct SceneSpec {
+  int width = 512, height = 512;  // pixels; any size
+  Psf psf;                        // every star's image
+  std::vector<StarSpec> stars;
+  std::vector<GalaxySpec> galaxies;
+  std::vector<CosmicRaySpec> cosmicRays;
+  std::vector<HotPixelSpec> hotPixels;
+  double biasLevel = 0.0;     // ADU added everywhere, without photon noise
+  double skyLevel = 1000.0;   // ADU of sky at the frame's centre
+  // A plane of sky: its range across the frame over its median (which is
+  // skyLevel), rising along `gradientAngleDegrees` from +x towards +y.
+  double skyGradient = 0.0;
+  double gradientAngleDegrees = 0.0;
+  double transparency = 1.0;  // every star's and galaxy's flux times this (cloud)
+  // Noise: read noise, and photon noise of sky and sources with `gain`
+  // electrons per ADU (0: none); all off with `noise` false.
+  bool noise = true;
+  double readNoise = 5.0;     // ADU
+  double gain = 2.0;          // electrons per ADU
+  double saturation = 0.0;    // samples clipped to this level (0: not clipped)
+  unsigned seed = 1;          // the noise's seed
+};
+
+// The truth of a drawn star. flux is as drawn (times the transparency);
+// peak is the profile's central surface brightness in ADU per square
+// pixel, before pixel integration, noise and clipping.
+struct StarTruth {
+  double x, y, flux, peak, fwhmPixels, beta, axisRatio, angleDegrees;
+  bool saturated;  // its brightest pixel reached the saturation level
+};
+struct Pixel {
+  int x, y;
+};
+struct CosmicRayTruth {
+  CosmicRaySpec spec;
+  std::vector<Pixel> pixels;  // inside the frame, each once
+};
+
+struct DrawnScene {
+  int width = 0, height = 0;
+  std::vector<float> pixels;  // width x height samples, row after row, ADU
+  std::vector<StarTruth> stars;
+  std::vector<CosmicRayTruth> cosmicRays;
+  std::vector<HotPixelSpec> hotPixels;
+  std::vector<GalaxySpec> galaxies;  // flux as drawn (times the transparency)
+  double biasLevel = 0.0, skyLevel = 0.0, skyGradient = 0.0, transparency = 1.0;
+  double skyNoise = 0.0;      // ADU: read and photon noise of bias plus sky
+};
+
+// Draws the scene: bias, sky plane, galaxies and stars (each integrated
+// over the pixels), noise from the seed, then cosmic rays and hot pixels,
+// then clipping. A pure function of the spec. Throws
+// std::invalid_argument on a size below 1 or a Psf out of range (FWHM not
+// above 0, beta neither 0 nor above 1, axis ratio below 1).
+DrawnScene drawScene(const SceneSpec& spec);
+
+// `count` stars spread uniformly over the frame, `margin` pixels from its
+// edges, fluxes uniform in logarithm from fluxLow to fluxHigh; a pure
+// function of the seed. Many stars on a small frame make a crowded field.
+std::vector<StarSpec> starField(int width, int height, int count, double fluxLow,
+                                double fluxHigh, double margin, unsigned seed);
+// `count` cosmic-ray tracks anywhere on the frame, lengths uniform from
+// lengthLow to lengthHigh pixels, any angle, one or two pixels wide,
+// 500 to 8500 ADU a pixel; a pure function of the seed.
+std::vector<CosmicRaySpec> cosmicRayField(int width, int height, int count, double lengthLow,
+                                          double lengthHigh, unsigned seed);
+// The pixels of a track as drawScene draws it (possibly outside a frame).
+std::vector<Pixel> cosmicRayPixels(const CosmicRaySpec& ray);
+
+// ---------------------------------------------------------------------------
+// Standard FITS images, as any observatory writes them (not the camera
+// formats above): one image HDU, the header and the data each padded to
+// whole 2880-byte blocks.
+
+struct FitsImageSpec {
+  // 16: unsigned 16-bit samples (BZERO 32768, BSCALE 1), the value rounded
+  // and clipped to 0..65535; 32: signed 32-bit, rounded and clipped;
+  // -32: IEEE single precision, as given (e.g. in flux units of 1e-19).
+  int bitpix = -32;
+  // The frame-type card: "DATA-TYP", "IMAGETYP", "OBSTYPE", "IMGTYPE" or
+  // "HIERARCH ESO DPR TYPE" (written as ESO writes it); empty for none.
+  std::string typeKeyword = "IMAGETYP";
+  std::string typeValue = "LIGHT";  // e.g. OBJECT, SCIENCE, "Light Frame", BIAS
+  std::optional<double> saturate;         // SATURATE, in the data's units
+  std::optional<double> exposureSeconds;  // EXPTIME
+  std::string dateObs;  // DATE-OBS, e.g. "2024-01-31T14:00:00"; empty: none
+  std::string filter;   // FILTER; empty: none
+  std::string object;   // OBJECT; empty: none
+  std::vector<std::string> extraCards;  // written before END, each padded to 80
+};
+
+// The header's cards, each 80 characters, END last (not padded to a
+// block). Throws std::invalid_argument on a BITPIX other than 16, 32 or
+// -32, a size below 1 or a card over 80 characters.
+std::vector<std::string> fitsImageHeader(int width, int height, const FitsImageSpec& spec);
+// Writes the image (width x height samples, row after row) to `path`:
+// beside it first, then renamed over it, so the file appears whole or not
+// at all. Throws std::invalid_argument when pixels does not hold width x
+// height samples, std::runtime_error when the file cannot be written.
+void writeFitsImage(const std::string& path, int width, int height,
+                    const std::vector<float>& pixels, const FitsImageSpec& spec);
+
+// ---------------------------------------------------------------------------
 // Sample nights
 
 // Sub-folders of a sample night, one per program.
