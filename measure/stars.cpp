@@ -5,8 +5,6 @@
 // galaxies (any size) do not.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "psf_fit.h"
 
@@ -103,7 +101,6 @@ std::vector<SourceKind> classifySources(const std::vector<Candidate>& candidates
     } else if (!c.saturated && c.minor < (locus ? kNarrowerThanStars * locus->minor : kSharpMinor)) {
       kind = SourceKind::CosmicRay;
     }
-    if (getenv("DBG")) fprintf(stderr, "%8.1f %8.1f f=%9.0f r50=%5.2f b=%4.2f e=%4.2f th=%5.2f sh%d sat%d tr%d -> %d  locus %.2f %.2f\n", c.x, c.y, c.flux, c.halfLight, c.minor, c.elongation, c.theta, c.sharp, c.saturated, c.truncated, (int)kind, locus?locus->halfLight:0, locus?locus->elongation:0);
     kinds.push_back(kind);
   }
   return kinds;
