@@ -43,7 +43,7 @@ constexpr int kSubpixels = 5;
 // shorter side.
 constexpr double kTargetReach = 0.25;
 
-constexpr std::size_t kMaxFittedStars = 12;  // stars whose profile is fitted, per frame
+constexpr std::size_t kMaxFittedStars = 6;  // stars whose profile is fitted, per frame
 constexpr std::size_t kBrightStars = 100;    // stars kept for matching frames
 
 struct BkgFree {
@@ -88,14 +88,21 @@ double clippedDeviation(const std::vector<float>& values, double centre, double 
 
 // The every-frame numbers; returns the count of defined pixels.
 std::size_t statistics(const std::vector<float>& pixels, double saturation, Measurement& m) {
-  std::size_t defined = 0;
-  long long saturated = 0;
-  float maximum = -std::numeric_limits<float>::infinity();
+  const float lowest = -std::numeric_limits<float>::infinity(), largest = std::numeric_limits<float>::max();
+  // The least float at or above the level: a float sample reaches the
+  // level exactly when it reaches that.
+  float level = static_cast<float>(saturation);
+  if (static_cast<double>(level) < saturation) level = std::nextafter(level, -lowest);
+  float maximum = lowest;
+  long long defined = 0, saturated = 0;
+  // Without branches, so that the compiler can vectorise the one pass over
+  // every pixel; NaN fails every comparison.
   for (const float v : pixels) {
-    if (!std::isfinite(v)) continue;
-    ++defined;
-    maximum = std::max(maximum, v);
-    saturated += v >= saturation;
+    const bool finite = v >= -largest && v <= largest;
+    const float value = finite ? v : lowest;
+    defined += finite;
+    maximum = value > maximum ? value : maximum;
+    saturated += value >= level;
   }
   m.saturatedPixels = saturated;
   const std::size_t stride = std::max<std::size_t>(1, pixels.size() / kStatisticsSamples);
@@ -104,13 +111,13 @@ std::size_t statistics(const std::vector<float>& pixels, double saturation, Meas
   for (std::size_t i = 0; i < pixels.size(); i += stride) {
     if (std::isfinite(pixels[i])) sample.push_back(pixels[i]);
   }
-  if (sample.empty()) return defined;
+  if (sample.empty()) return static_cast<std::size_t>(defined);
   m.maximum = maximum;
   m.median = median(sample);
   std::vector<float> deviations(sample);
   for (float& v : deviations) v = std::fabs(v - static_cast<float>(m.median));
   m.noise = clippedDeviation(sample, m.median, kMadToSigma * median(deviations));
-  return defined;
+  return static_cast<std::size_t>(defined);
 }
 
 // The undefined pixels set to the median and marked in a mask; empty when
