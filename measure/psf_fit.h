@@ -23,8 +23,8 @@ struct Cutout {
 // The fitted profile of one star:
 //   I(x, y) = B + A (1 + Q(x - xc, y - yc))^-beta,
 // an elliptical Moffat, Q a positive quadratic form, integrated over each
-// pixel (sampled on a sub-grid fine enough that a star of FWHM 2 px keeps
-// its FWHM to 0.5 %). The FWHM along an axis is where Q = 2^(1/beta) - 1.
+// pixel (sampled on a sub-grid fine enough that a star of FWHM 2 to 12 px
+// keeps its FWHM to 1.3 %). The FWHM along an axis is where Q = 2^(1/beta) - 1.
 struct PsfFit {
   double x = 0.0, y = 0.0;   // centre, frame pixels
   double fwhmPixels = 0.0;   // geometric mean of the major and minor FWHM
