@@ -409,7 +409,7 @@ std::vector<float>& MeasureCopy::pixels() {
     for (std::size_t i = 0; i < values_.size(); ++i) {
       values_[i] = counts_[i] ? values_[i] / counts_[i] : std::numeric_limits<float>::quiet_NaN();
     }
-    counts_.clear();
+    std::vector<unsigned char>().swap(counts_);  // freed before the stars are measured
   }
   return values_;
 }

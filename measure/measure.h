@@ -108,7 +108,7 @@ class MeasureCopy {
   int binning_;
   long long rowsSeen_ = 0;
   std::vector<float> values_;
-  std::vector<unsigned short> counts_;  // finite values in each block (b > 1)
+  std::vector<unsigned char> counts_;   // finite values in each block (b > 1; at most kMaxBinning^2 = 64)
 };
 
 // Reads the frame's full-resolution pixels x0 .. x0 + w - 1, y0 .. y0 + h - 1
