@@ -6,8 +6,6 @@ extern "C" {
 #include <sep.h>
 }
 
-#include <gsl/gsl_errno.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -372,7 +370,6 @@ void measureStars(std::vector<float>& pixels, long long width, long long height,
 void setSepLimits(std::size_t pixelStack, int subObjects) {
   sep_set_extract_pixstack(pixelStack);
   sep_set_sub_object_limit(subObjects);
-  gsl_set_error_handler_off();  // GSL's errors come back as its status, never abort
 }
 
 MeasureCopy::MeasureCopy(long long width, long long height, int binning)

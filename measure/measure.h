@@ -80,9 +80,8 @@ struct Measurement {
   std::vector<StarFlux> brightStars{};        // the 100 brightest unsaturated stars at most, brightest first
 };
 
-// Sets SEP's pixel stack and sub-object limit for the whole process, and
-// has GSL return its errors instead of aborting. Call before any thread
-// measures (SEP and GSL keep them in globals).
+// Sets SEP's pixel stack and sub-object limit for the whole process. Call
+// before any thread measures (SEP keeps them in globals).
 void setSepLimits(std::size_t pixelStack = kSepPixelStack, int subObjects = kSepSubObjects);
 
 // The block size at which a frame of width x height pixels is measured: 1

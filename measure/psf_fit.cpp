@@ -3,6 +3,7 @@
 #include "psf_fit.h"
 
 #include <gsl/gsl_blas.h>
+#include <gsl/gsl_errno.h>
 #include <gsl/gsl_multifit_nlinear.h>
 #include <gsl/gsl_vector.h>
 
@@ -139,6 +140,10 @@ int cutoutHalfWidth(double fwhmGuess) {
 }
 
 std::optional<PsfFit> fitMoffat(const Cutout& cutout, double x, double y, double fwhmGuess) {
+  // GSL's errors (a singular matrix) come back as its status instead of
+  // aborting; set once for the process, the first fit of any thread.
+  static const bool quiet = (gsl_set_error_handler_off(), true);
+  (void)quiet;
   Problem problem;
   float peak = -HUGE_VALF;
   std::vector<float> edge;
