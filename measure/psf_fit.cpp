@@ -2,7 +2,6 @@
 // least squares.
 #include "psf_fit.h"
 
-#include <gsl/gsl_blas.h>
 #include <gsl/gsl_errno.h>
 #include <gsl/gsl_multifit_nlinear.h>
 #include <gsl/gsl_vector.h>
@@ -10,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace tarnlook {
 
@@ -132,19 +132,10 @@ std::optional<PsfFit> profileOf(const gsl_vector* p, const Cutout& cutout, doubl
   return fit;
 }
 
-}  // namespace
-
-int cutoutHalfWidth(double fwhmGuess) {
-  const int half = static_cast<int>(std::ceil(kCutoutFwhms * fwhmGuess)) + kCutoutMargin;
-  return std::clamp(half, kMinCutoutHalf, kMaxCutoutHalf);
-}
-
-std::optional<PsfFit> fitMoffat(const Cutout& cutout, double x, double y, double fwhmGuess) {
-  // GSL's errors (a singular matrix) come back as its status instead of
-  // aborting; set once for the process, the first fit of any thread.
-  static const bool quiet = (gsl_set_error_handler_off(), true);
-  (void)quiet;
-  Problem problem;
+// The cutout's pixels left in the fit, into `problem`; returns the sky
+// (the median of its edge) and the peak above it, or nothing when too few
+// pixels are left.
+std::optional<std::pair<double, double>> gather(const Cutout& cutout, Problem& problem) {
   float peak = -HUGE_VALF;
   std::vector<float> edge;
   for (int j = 0; j < cutout.size; ++j) {
@@ -162,20 +153,12 @@ std::optional<PsfFit> fitMoffat(const Cutout& cutout, double x, double y, double
   if (problem.value.size() < 4 * kParameters || edge.empty()) return std::nullopt;
   std::nth_element(edge.begin(), edge.begin() + static_cast<long>(edge.size() / 2), edge.end());
   const double sky = edge[edge.size() / 2];
-  problem.subsamples = std::clamp(static_cast<int>(std::ceil(kSamplesPerFwhm / fwhmGuess)), 1, kMaxSubsamples);
-  problem.jacobian.resize(problem.value.size() * kParameters);
+  return std::pair{sky, peak - sky};
+}
 
-  // Start: a round Moffat of beta kStartBeta and FWHM fwhmGuess.
-  const double alpha = fwhmGuess / (2.0 * std::sqrt(std::expm1(std::log(2.0) / kStartBeta)));
-  double start[kParameters] = {};
-  start[kA] = peak - sky;
-  start[kXc] = x - static_cast<double>(cutout.x0);
-  start[kYc] = y - static_cast<double>(cutout.y0);
-  start[kL11] = start[kL22] = 1.0 / alpha;
-  start[kT] = std::log(kStartBeta - 1.0);
-  start[kB] = sky;
-  gsl_vector_view p0 = gsl_vector_view_array(start, kParameters);
-
+// GSL's trust-region Levenberg-Marquardt from `start` (changed to the
+// solution); false when GSL cannot begin.
+bool solve(Problem& problem, double (&start)[kParameters]) {
   gsl_multifit_nlinear_fdf fdf{};
   fdf.f = residualsOf;
   fdf.df = jacobianOf;
@@ -188,7 +171,8 @@ std::optional<PsfFit> fitMoffat(const Cutout& cutout, double x, double y, double
   settings.solver = gsl_multifit_nlinear_solver_cholesky;
   std::unique_ptr<gsl_multifit_nlinear_workspace, FreeWorkspace> work(
       gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &settings, fdf.n, fdf.p));
-  if (!work || gsl_multifit_nlinear_init(&p0.vector, &fdf, work.get()) != GSL_SUCCESS) return std::nullopt;
+  gsl_vector_view p0 = gsl_vector_view_array(start, kParameters);
+  if (!work || gsl_multifit_nlinear_init(&p0.vector, &fdf, work.get()) != GSL_SUCCESS) return false;
   // GSL's iteration and convergence test; beyond kGaussianBeta the profile
   // is a Gaussian to the noise and beta would only run on.
   for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
@@ -200,7 +184,40 @@ std::optional<PsfFit> fitMoffat(const Cutout& cutout, double x, double y, double
     }
     if (gsl_vector_get(gsl_multifit_nlinear_position(work.get()), kT) > std::log(kGaussianBeta - 1.0)) break;
   }
-  return profileOf(gsl_multifit_nlinear_position(work.get()), cutout, x, y, fwhmGuess);
+  const gsl_vector* solution = gsl_multifit_nlinear_position(work.get());
+  for (int i = 0; i < kParameters; ++i) start[i] = gsl_vector_get(solution, static_cast<std::size_t>(i));
+  return true;
+}
+
+}  // namespace
+
+int cutoutHalfWidth(double fwhmGuess) {
+  const int half = static_cast<int>(std::ceil(kCutoutFwhms * fwhmGuess)) + kCutoutMargin;
+  return std::clamp(half, kMinCutoutHalf, kMaxCutoutHalf);
+}
+
+std::optional<PsfFit> fitMoffat(const Cutout& cutout, double x, double y, double fwhmGuess) {
+  // GSL's errors (a singular matrix) come back as its status instead of
+  // aborting; set once for the process, the first fit of any thread.
+  static const bool quiet = (gsl_set_error_handler_off(), true);
+  (void)quiet;
+  Problem problem;
+  const auto level = gather(cutout, problem);
+  if (!level) return std::nullopt;
+  problem.subsamples = std::clamp(static_cast<int>(std::ceil(kSamplesPerFwhm / fwhmGuess)), 1, kMaxSubsamples);
+  problem.jacobian.resize(problem.value.size() * kParameters);
+  // Start: a round Moffat of beta kStartBeta and FWHM fwhmGuess.
+  const double alpha = fwhmGuess / (2.0 * std::sqrt(std::expm1(std::log(2.0) / kStartBeta)));
+  double parameters[kParameters] = {};
+  parameters[kA] = level->second;
+  parameters[kXc] = x - static_cast<double>(cutout.x0);
+  parameters[kYc] = y - static_cast<double>(cutout.y0);
+  parameters[kL11] = parameters[kL22] = 1.0 / alpha;
+  parameters[kT] = std::log(kStartBeta - 1.0);
+  parameters[kB] = level->first;
+  if (!solve(problem, parameters)) return std::nullopt;
+  const gsl_vector_const_view solution = gsl_vector_const_view_array(parameters, kParameters);
+  return profileOf(&solution.vector, cutout, x, y, fwhmGuess);
 }
 
 }  // namespace tarnlook
