@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -429,151 +431,121 @@ TEST(NightgenNight, CameraClocksAreJstForRuvuzorAndUtForAndor) {
   EXPECT_EQ(andor.minute, 0);
 }
 
-// A drawn star holds its flux (at most 0.1 % is left undrawn in the far
-// wings) and its FWHM, both taken from the pixels by plain sums and by the
-// half-maximum points of a finely sampled profile; the pixels match a
-// 200 x 200-point integral of the profile written out here.
-TEST(NightgenDraw, StarsKeepTheirFluxFwhmAndPixelIntegrals) {
-  for (double beta : {0.0, 2.5, 3.5, 4.5, 5.0}) {
-    SCOPED_TRACE(beta);
-    nightgen::SceneSpec spec;
-    spec.width = spec.height = 201;
-    spec.noise = false;
-    spec.skyLevel = 0.0;
-    spec.psf = {2.0, beta, 1.0, 0.0};
-    spec.stars = {{100.3, 99.8, 1e5}};
-    const auto small = nightgen::drawScene(spec);
-    double sum = 0.0;
-    for (float v : small.pixels) sum += v;
-    EXPECT_NEAR(sum, 1e5, 500.0);
-    const double scale = beta > 0 ? 1.0 / std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0) : 2.0 / 2.3548200450;
-    const double peak = beta > 0 ? (beta - 1.0) / (M_PI * scale * scale) : 1.0 / (2.0 * M_PI * scale * scale);
-    EXPECT_NEAR(small.stars[0].peak, 1e5 * peak, 0.1 * peak);
-    double integral = 0.0;  // over the pixel at (100, 100), offset (-0.3, 0.2)
-    for (int j = 0; j < 200; ++j) {
-      for (int i = 0; i < 200; ++i) {
-        const double dx = -0.8 + (i + 0.5) / 200, dy = -0.3 + (j + 0.5) / 200;
-        const double r2 = (dx * dx + dy * dy) / (scale * scale);
-        integral += beta > 0 ? std::pow(1.0 + r2, -beta) : std::exp(-0.5 * r2);
-      }
-    }
-    EXPECT_NEAR(small.pixels[100 * 201 + 100], 1e5 * peak * integral / 40000, 1e5 * peak * 2e-3);
-
-    spec.psf = {40.0, beta, 1.5, 0.0};  // major FWHM 40 sqrt(1.5) along x, minor along y
-    spec.stars = {{100.0, 100.0, 1e7}};
-    const auto big = nightgen::drawScene(spec);
-    const auto width = [&](int step) {  // between the half-maximum points through the centre
-      const float* centre = &big.pixels[100 * 201 + 100];
-      double w = 0.0;
-      for (int side : {-1, 1}) {
-        int k = 0;
-        while (centre[(k + 1) * side * step] > 0.5 * centre[0]) ++k;
-        const double a = centre[k * side * step], b = centre[(k + 1) * side * step];
-        w += k + (a - 0.5 * centre[0]) / (a - b);
-      }
-      return w;
-    };
-    EXPECT_NEAR(width(1), 40.0 * std::sqrt(1.5), 0.15);
-    EXPECT_NEAR(width(201), 40.0 / std::sqrt(1.5), 0.15);
-  }
-}
-
-// Tracks span their length from the first pixel's centre to the last's,
-// plus one; a second line doubles the pixels of a track along a row. The
-// sky plane spans its range over the median; the transparency dims stars
-// and galaxies alike; the noise is the truth's.
-TEST(NightgenDraw, CosmicRaysSkyPlaneCloudAndNoise) {
+// A drawn star keeps its flux (0.1 % may stay in the wings), its FWHM (the half-maximum points
+// of a finely sampled elongated profile) and a pixel the profile's 200 x 200-point integral; a
+// track spans its length (first pixel's centre to the last's, plus one).
+TEST(NightgenDraw, StarsKeepFluxFwhmAndPixelIntegralsAndTracksTheirLength) {
   nightgen::SceneSpec spec;
-  spec.noise = false;
-  spec.skyLevel = 0.0;
-  const double lengths[] = {1, 3, 7, 15, 20, 20}, angles[] = {0, 30, 45, 90, 137, 0};
-  for (int i = 0; i < 6; ++i) spec.cosmicRays.push_back({60.0 * i + 40, 250.0, lengths[i], angles[i], 1 + i / 5, 1000.0});
-  const auto rays = nightgen::drawScene(spec);
-  for (int i = 0; i < 6; ++i) {
-    std::vector<std::pair<int, int>> lit;  // the lit pixels of the track's part of the frame
-    for (int y = 220; y < 280; ++y)
-      for (int x = 60 * i + 18; x < 60 * i + 62; ++x)
-        if (rays.pixels[y * 512 + x] > 0) lit.push_back({x, y});
-    double span = 0.0;
-    for (const auto& [x1, y1] : lit)
-      for (const auto& [x2, y2] : lit) span = std::max(span, std::hypot(x1 - x2, y1 - y2));
-    EXPECT_EQ(lit.size(), rays.cosmicRays[i].pixels.size()) << i;
-    EXPECT_NEAR(span + 1.0, lengths[i], i < 5 ? 1.0 : 1.5) << i;
+  spec.width = spec.height = 201, spec.noise = false, spec.skyLevel = 0.0;
+  for (double beta : {0.0, 2.5, 3.5, 4.5, 5.0}) {
+    spec.psf = {2.0, beta, 1.0, 0.0}, spec.stars = {{100.3, 99.8, 1e5}};
+    const auto small = nightgen::drawScene(spec);
+    EXPECT_NEAR(std::accumulate(small.pixels.begin(), small.pixels.end(), 0.0), 1e5, 500.0) << beta;
+    const double a = beta > 0 ? 1.0 / std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0) : 2.0 / 2.35482;
+    const double peak = 1e5 * (beta > 0 ? (beta - 1.0) / (M_PI * a * a) : 0.5 / (M_PI * a * a));
+    double integral = 0.0;  // over the pixel at (100, 100): offsets -0.3, 0.2
+    for (int k = 0; k < 40000; ++k) {
+      const double r2 = (std::pow(-0.8 + (k % 200 + 0.5) / 200, 2) + std::pow(-0.3 + (k / 200 + 0.5) / 200, 2)) / (a * a);
+      integral += (beta > 0 ? std::pow(1.0 + r2, -beta) : std::exp(-0.5 * r2)) * peak / 40000;
+    }
+    EXPECT_NEAR(small.stars[0].peak, peak, 1e-4 * peak) << beta;
+    EXPECT_NEAR(small.pixels[100 * 201 + 100], integral, 1e-3 * integral) << beta;
+    spec.psf = {40.0, beta, 1.5, 0.0}, spec.stars = {{100.0, 100.0, 1e7}};  // FWHM 40 sqrt(1.5) in x, 40 / sqrt(1.5) in y
+    const auto big = nightgen::drawScene(spec);
+    const float* centre = &big.pixels[100 * 201 + 100];
+    for (int step : {1, 201}) {
+      double width = 0.0;
+      for (int side : {-step, step}) {
+        int k = 0;
+        while (centre[(k + 1) * side] > 0.5f * centre[0]) ++k;
+        width += k + (centre[k * side] - 0.5 * centre[0]) / (centre[k * side] - centre[(k + 1) * side]);
+      }
+      EXPECT_NEAR(width, step == 1 ? 40.0 * std::sqrt(1.5) : 40.0 / std::sqrt(1.5), 0.1) << beta;
+    }
   }
-  EXPECT_EQ(rays.cosmicRays[5].pixels.size(), 40u);  // 20 along the row, twice
-
-  spec.cosmicRays.clear();
-  spec.skyLevel = 1000.0;
-  spec.skyGradient = 0.3;
-  spec.gradientAngleDegrees = 30.0;
-  auto plane = nightgen::drawScene(spec).pixels;
-  std::sort(plane.begin(), plane.end());
-  EXPECT_NEAR((plane.back() - plane.front()) / plane[plane.size() / 2], 0.3, 1e-4);
-
-  spec.skyLevel = spec.skyGradient = 0.0;
-  spec.transparency = 0.25;
-  spec.stars = {{100.0, 100.0, 1e5}};
-  spec.galaxies = {{300.0, 300.0, 1e6, 15.0, 1.0, 1.3, 20.0}};
-  const auto cloud = nightgen::drawScene(spec);
-  double stars = 0.0, galaxy = 0.0;
-  for (int y = 0; y < 512; ++y)
-    for (int x = 0; x < 512; ++x) (x < 200 && y < 200 ? stars : galaxy) += cloud.pixels[y * 512 + x];
-  EXPECT_NEAR(stars, 0.25e5, 0.005 * 0.25e5);
-  EXPECT_NEAR(galaxy, 0.25e6, 0.005 * 0.25e6);
-  EXPECT_EQ(cloud.stars[0].flux, 0.25e5);
-
-  spec = {};
-  const auto noisy = nightgen::drawScene(spec);
-  double s1 = 0.0, s2 = 0.0;
-  for (float v : noisy.pixels) s1 += v, s2 += double(v) * v;
-  const double n = noisy.pixels.size(), sd = std::sqrt(s2 / n - s1 * s1 / n / n);
-  EXPECT_NEAR(sd, noisy.skyNoise, 0.02 * noisy.skyNoise);  // sqrt(5^2 + 1000 / 2) ADU
+  const double lengths[] = {1, 3, 7, 15, 20, 20}, angles[] = {0, 30, 45, 90, 137, 0};
+  for (int i = 0; i < 6; ++i) {
+    spec.stars.clear(), spec.cosmicRays = {{100, 100, lengths[i], angles[i], 1 + i / 5, 1e3}};
+    const auto ray = nightgen::drawScene(spec);
+    int lit = 0, low[2] = {201, 201}, high[2] = {-1, -1};  // the lit pixels' box, its diagonal the span
+    for (int k = 0; k < 201 * 201; ++k)
+      if (ray.pixels[k] > 0) ++lit, low[0] = std::min(low[0], k % 201), low[1] = std::min(low[1], k / 201),
+                               high[0] = std::max(high[0], k % 201), high[1] = std::max(high[1], k / 201);
+    EXPECT_EQ(lit, i < 5 ? int(ray.cosmicRays[0].pixels.size()) : 40) << i;  // the last: 2 x 20
+    EXPECT_NEAR(std::hypot(high[0] - low[0], high[1] - low[1]) + 1.0, lengths[i], 1.0) << i;
+  }
 }
 
-// Standard FITS files of any size, sample type and frame-type card pass
-// fitsverify, and astropy (Debian python3-astropy) reads the card and the
-// samples back: a star's peak clipped to 65535 in 16 bits, a negative
-// sample 0 there and kept in 32 bits, floats in flux units of 1e-19.
+// Standard FITS files of any size, sample type and frame-type card pass fitsverify; astropy
+// (Debian python3-astropy) reads the card and the samples: a star's peak clipped to 65535 in
+// 16 bits, a negative sample 0 there and kept in 32 bits, floats in flux units of 1e-19.
 TEST(NightgenFitsImage, FilesOfAnyObservatoryReadBackInAstropy) {
   e2e::ScopedTempDir dir;
   nightgen::SceneSpec spec;
-  spec.skyLevel = 20.0;
-  spec.stars = {{30.0, 20.0, 2e6}};
-  const struct {
-    int bitpix, width, height;
-    const char *keyword, *value;
-    float scale;
-  } cases[] = {{16, 2100, 2100, "DATA-TYP", "OBJECT", 1.0f}, {32, 70, 50, "IMAGETYP", "LIGHT", 1.0f},
-               {-32, 70, 50, "OBSTYPE", "SCIENCE", 1e-19f}, {16, 70, 50, "IMGTYPE", "Light Frame", 1.0f},
-               {32, 70, 50, "HIERARCH ESO DPR TYPE", "OBJECT", 1.0f}, {-32, 70, 50, "", "", 1.0f}};
-  const std::string script =
-      "from astropy.io import fits\nimport sys\nfor n in sys.argv[1:]:\n  f, k = n.split(':')\n"
-      "  h = fits.open(f)[0]\n  d = h.data\n  print('%s|%s|%.6g|%.6g|%.6g' % (h.header.get(k, '-') "
-      "if k else '-', d.shape, d[20, 30], d[0, 0], d[1, 1]))\n";
-  std::vector<std::string> args = {"-c", script};
+  spec.skyLevel = 20.0, spec.stars = {{30.0, 20.0, 2e6}};
+  const struct { int bitpix, width; const char *keyword, *value; float scale; } cases[] = {{16, 2100, "DATA-TYP", "OBJECT", 1}, {32, 70, "IMAGETYP", "LIGHT", 1}, {-32, 70, "OBSTYPE", "SCIENCE", 1e-19f},
+               {16, 70, "IMGTYPE", "Light Frame", 1}, {32, 70, "HIERARCH ESO DPR TYPE", "OBJECT", 1}, {-32, 70, "", "-", 1}};
+  std::vector<std::string> args = {"-c", "from astropy.io import fits\nimport sys\nfor n in sys.argv[1:]:\n"
+      "  f, k = n.split(':')\n  h = fits.open(f)[0]\n  d = h.data\n  print('%s|%s|%.6g|%.6g|%.6g' % "
+      "(h.header.get(k, '-') if k else '-', d.shape, d[20, 30], d[0, 0], d[1, 1]))\n"};
   std::string expected;
   for (const auto& c : cases) {
-    spec.width = c.width, spec.height = c.height;
+    spec.width = spec.height = c.width;
     auto pixels = nightgen::drawScene(spec).pixels;
     pixels[0] = -7.0f;
-    for (float& v : pixels) v *= c.scale;
+    for (float& v : pixels) v = c.bitpix > 0 ? std::round(v) : v * c.scale;
     nightgen::FitsImageSpec fits;
-    fits.bitpix = c.bitpix, fits.typeKeyword = c.keyword, fits.typeValue = c.value, fits.exposureSeconds = 30.0;
-    const std::string name = dir.file(std::to_string(args.size()) + ".fits");
-    nightgen::writeFitsImage(name, c.width, c.height, pixels, fits);
-    const auto verify = e2e::runProgram("/usr/bin/fitsverify", dir.path(), "", {"-q", name});
+    fits.bitpix = c.bitpix, fits.typeKeyword = c.keyword, fits.typeValue = c.value;
+    args.push_back(dir.file(std::to_string(args.size()) + ".fits"));
+    nightgen::writeFitsImage(args.back(), c.width, c.width, pixels, fits);
+    const auto verify = e2e::runProgram("/usr/bin/fitsverify", dir.path(), "", {"-q", args.back()});
     EXPECT_EQ(verify.out.rfind("verification OK", 0), 0u) << verify.out << verify.err;
-    args.push_back(name + ":" + c.keyword);
-    const bool u16 = c.bitpix == 16, ints = c.bitpix > 0;
-    const auto value = [&](float v) { return ints ? std::round(v) : double(v); };
+    args.back() += std::string(":") + c.keyword;
     char line[200];
-    std::snprintf(line, sizeof line, "%s|(%d, %d)|%.6g|%.6g|%.6g\n", *c.keyword ? c.value : "-", c.height,
-                  c.width, u16 ? 65535.0 : value(pixels[20 * c.width + 30]), u16 ? 0.0 : value(pixels[0]),
-                  value(pixels[c.width + 1]));
+    std::snprintf(line, sizeof line, "%s|(%d, %d)|%.6g|%.6g|%.6g\n", c.value, c.width, c.width,
+                  c.bitpix == 16 ? 65535.0 : pixels[20 * c.width + 30], c.bitpix == 16 ? 0.0 : pixels[0], pixels[c.width + 1]);
     expected += line;
   }
-  const auto astropy = e2e::runProgram("/usr/bin/python3", dir.path(), "", args, 120);
-  EXPECT_EQ(astropy.out, expected) << astropy.err;
+  EXPECT_EQ(e2e::runProgram("/usr/bin/python3", dir.path(), "", args, 120).out, expected);
+}
+
+// The plain night keeps its bytes (FNV-1a as before); the opt-in sky is in the truth and the pixels.
+TEST(NightgenNight, OptInSkyIsInTheTruthAndThePixels) {
+  e2e::ScopedTempDir dir;
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const auto& f : nightgen::writeSampleNight(dir.file("plain")))
+    for (char c : e2e::readFile(f.path)) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  EXPECT_EQ(hash, 0xe12f4e163b9b5e1du);
+  nightgen::NightOptions options;
+  options.count = 20, options.editor32 = options.editor16 = false, options.cosmicTracks = 40;
+  options.moffat = options.thinCloud = options.defocusedNight = true;
+  std::map<std::string, nightgen::NightFile> sky;
+  for (const auto& f : nightgen::writeSampleNight(dir.file("sky"), options))
+    if (f.fwhmPixels > 0) sky[f.path.substr(f.path.size() - 10)] = f;
+  for (const auto& [name, f] : sky) {  // from the series' middle frame (an0011) on, defocused
+    const bool late = name >= "an0011.fts" && name < "an9000.fts";
+    EXPECT_EQ(f.fwhmPixels > 6.0, late) << name;  // 2.2 to 3.6 x 4.24 px, else 4.24 +- 15 %
+    EXPECT_EQ(f.problem.find(nightgen::kDefocusedNight) != std::string::npos, late) << name;
+  }
+  const auto clear = nightgen::plantedStars(*sky["an0001.fts"].camera, sky["an0001.fts"].seed);
+  const auto thin = nightgen::plantedStars(*sky["an0019.fts"].camera, sky["an0019.fts"].seed);
+  ASSERT_EQ(thin.size(), clear.size());
+  for (std::size_t k = 0; k < thin.size(); ++k) EXPECT_NEAR(thin[k].flux, 0.25 * clear[k].flux, 1e-6 * clear[k].flux);
+  // The target's Moffat (at 1023.5, 255.5): flux within 30 px, and beyond 1.5 FWHM (1 + x^2)^(1 - beta)
+  // with x^2 = 9 (2^(1/beta) - 1), 10 times a Gaussian's; a cosmic ray's pixels 400 ADU above the sky.
+  const auto& f = sky["an0001.fts"];
+  const auto frame = nightgen::physicalValues(*f.camera, f.seed, 0, 2048 * 512);
+  auto sorted = frame;
+  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+  double level = sorted[sorted.size() / 2], inner = 0.0, outer = 0.0;
+  for (int k = 0; k < 61 * 61; ++k) {
+    const double r = std::hypot(k % 61 - 30.5, k / 61 - 30.5), v = frame[(225 + k / 61) * 2048 + 993 + k % 61] - level;
+    (r < 1.5 * f.fwhmPixels ? inner : outer) += r < 30 ? v : 0.0;
+  }
+  EXPECT_NEAR(inner + outer, clear[0].flux, 0.02 * clear[0].flux);
+  EXPECT_NEAR(outer / clear[0].flux, std::pow(9.0 * std::pow(2.0, 1.0 / f.beta) - 8.0, 1.0 - f.beta), 0.01) << f.beta;
+  for (const auto& ray : nightgen::plantedCosmicRays(*f.camera, f.seed))
+    for (const auto& p : ray.pixels) EXPECT_GT(frame[p.y * 2048 + p.x], level + 400) << p.x << " " << p.y;
 }
 
 TEST(E2eRunProgram, CapturesOutputStatusStdinAndFolder) {

@@ -1,6 +1,7 @@
 // mknight: writes a sample observing night, or one camera file.
 //
 //   mknight DIR [--andor N] [--seed S] [--faults] [--problems] [--no-directives]
+//               [the opt-in sky: --moffat --tracks N --fields --thin-cloud ...]
 //   mknight --camera KIND OUT.fts [options]
 #include <cstdio>
 #include <cstdlib>
@@ -14,16 +15,34 @@ namespace {
 
 const char kUsage[] =
     "usage: mknight DIR [--andor N] [--seed S] [--faults] [--problems]\n"
-    "               [--no-directives]\n"
+    "               [--no-directives] [--moffat] [--tracks N] [--fields]\n"
+    "               [--thin-cloud] [--sky-gradient] [--defocused-night]\n"
+    "               [--cloudy-night]\n"
     "       mknight --camera KIND OUT.fts [--bytes N] [--seed S]\n"
     "               [--date YYYY-MM-DDThh:mm:ss] [--exposure SEC]\n"
     "               [--binning B1 B2] [--temp DEGC] [--readout WORD]\n"
     "               [--pregain N] [--postgain N] [--offset N] [--adc WORD]\n"
     "               [--naxis N1 N2] [--dirty-byte2] [--pad] [--scene SCENE]\n"
+    "               [--fwhm PX] [--beta B] [--tracks N]\n"
     "  KIND: t5 t5binned t5shifted s5 andor16 andor16raw andor32\n"
     "  SCENE: pattern (the default) bias dark flat sky\n"
     "  --date is written as the camera's clock shows it: JST for t5* and s5,\n"
-    "  UT for andor*; --bytes cuts (or extends) the whole file to N bytes.\n";
+    "  UT for andor*; --bytes cuts (or extends) the whole file to N bytes.\n"
+    "  The sky (sky frames; each off unless given):\n"
+    "  --moffat          Moffat stars, beta 2.5 to 5 per frame, integrated\n"
+    "                    over each pixel (the plain night: sampled Gaussians)\n"
+    "  --tracks N        N cosmic-ray tracks of 1 to 20 px on each sky and\n"
+    "                    dark frame, besides the single hits\n"
+    "  --fields          frames of one target show one star field, with one\n"
+    "                    exposure (implied by --thin-cloud, --cloudy-night)\n"
+    "  --thin-cloud      Andor frame 19 keeps a quarter of its stars' light\n"
+    "  --sky-gradient    Andor frame 6's sky triples across its rows\n"
+    "  --defocused-night the FWHM grows from 2.2 to 3.6 x the seeing from\n"
+    "                    the middle of the Andor series on\n"
+    "  --cloudy-night    every sky frame loses a third to half of its stars'\n"
+    "                    light\n"
+    "  --fwhm PX, --beta B (0: sampled Gaussian), --tracks N: one frame's\n"
+    "  stars and tracks.\n";
 
 struct UsageError {};
 
@@ -39,6 +58,13 @@ double toDouble(const std::string& text) {
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0') throw UsageError{};
   return value;
+}
+
+// A count from 0 to 100000.
+int toCount(const std::string& text) {
+  const long long value = toInteger(text);
+  if (value < 0 || value > 100000) throw UsageError{};
+  return static_cast<int>(value);
 }
 
 class Args {
@@ -115,6 +141,14 @@ int writeOneCamera(Args& args) {
       const auto scene = nightgen::sceneFromName(args.take());
       if (!scene) throw UsageError{};
       camera.scene = *scene;
+    } else if (opt == "--fwhm") {
+      camera.seeingSigma = toDouble(args.take()) / nightgen::gaussianFwhm(1.0);
+      if (!(camera.seeingSigma > 0.0)) throw UsageError{};
+    } else if (opt == "--beta") {
+      camera.moffatBeta = toDouble(args.take());
+      if (camera.moffatBeta != 0.0 && !(camera.moffatBeta > 1.0)) throw UsageError{};
+    } else if (opt == "--tracks") {
+      camera.cosmicTracks = toCount(args.take());
     } else {
       throw UsageError{};
     }
@@ -141,6 +175,20 @@ int writeNight(const std::string& dir, Args& args) {
       options.problems = true;
     } else if (opt == "--no-directives") {
       options.directives = false;
+    } else if (opt == "--moffat") {
+      options.moffat = true;
+    } else if (opt == "--tracks") {
+      options.cosmicTracks = toCount(args.take());
+    } else if (opt == "--fields") {
+      options.fields = true;
+    } else if (opt == "--thin-cloud") {
+      options.thinCloud = true;
+    } else if (opt == "--sky-gradient") {
+      options.skyGradient = true;
+    } else if (opt == "--defocused-night") {
+      options.defocusedNight = true;
+    } else if (opt == "--cloudy-night") {
+      options.cloudyNight = true;
     } else {
       throw UsageError{};
     }

@@ -1,6 +1,8 @@
 // Generator of camera FITS files and sample observing nights.
 #include "nightgen.h"
 
+#include "drawing.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -183,18 +185,6 @@ void andorCards(const CameraSpec& camera, std::vector<std::string>& cards) {
                               camera.minute, camera.second)));
 }
 
-std::uint64_t splitmix64(std::uint64_t x) {
-  x += 0x9E3779B97F4A7C15ULL;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
-std::uint64_t sampleHash(unsigned seed, long long index) {
-  return splitmix64((static_cast<std::uint64_t>(seed) << 40) ^
-                    static_cast<std::uint64_t>(index));
-}
-
 // ---------------------------------------------------------------------------
 // Night planning
 
@@ -267,6 +257,26 @@ constexpr double kSaturatedPeak = 4.0 * 65535.0;
 constexpr double kFaintFlatLevel = 300.0;
 constexpr double kSaturatedFlatLevel = 80000.0;
 constexpr double kBiasShift = 100.0;      // ADU, 25 read noises
+// The opt-in sky (NightOptions::moffat and the options after it).
+constexpr double kBetaLow = 2.5, kBetaHigh = 5.0;   // Moffat beta per frame
+constexpr double kDefocusFirst = 2.2;     // times the seeing at the series' middle
+constexpr double kDefocusLast = 3.6;      // ... and at its last frame
+constexpr double kCloudyLossLow = 1.0 / 3.0, kCloudyLossHigh = 0.5;  // of the stars' light
+constexpr int kSkyGradientIndex = 5;      // frame 6 of the Andor series
+constexpr int kThinCloudIndex = 18;       // frame 19: M42 in R, as frame 1
+constexpr unsigned kSkySeed = 0x5C1Eu;
+
+void addProblem(std::string& problem, const char* name) {
+  problem = problem.empty() ? name : problem + ", " + name;
+}
+
+// The seed of a target's star field: the same for every frame of it in
+// a night, never 0.
+unsigned fieldSeedOf(const std::string& object, unsigned nightSeed) {
+  std::uint64_t h = drawing::mix(nightSeed);
+  for (unsigned char c : object) h = drawing::mix(h ^ c);
+  return static_cast<unsigned>(h % 0xFFFFFFFEu) + 1u;
+}
 
 // What a frame of the run-list data type shows: 2 DARK, 4 BIAS, 5 FLAT,
 // every other type the sky.
@@ -329,6 +339,9 @@ class NightWriter {
     eveningUt_ = daysFromCivil(options.year, static_cast<unsigned>(options.month),
                                static_cast<unsigned>(options.day)) * 86400 -
                  kJstOffset;
+    const int n = std::max(0, options.count);
+    defocusFromUt_ = seriesStartUt() + n / 2 * seriesStep(n);
+    defocusToUt_ = seriesStartUt() + std::max(0, n - 1) * seriesStep(n);
   }
 
   // Seconds of JST clock time after the evening's 00:00 (may pass 24 h).
@@ -340,18 +353,52 @@ class NightWriter {
     setStart(p.camera, utStart);
     if (p.camera.scene == Scene::Pattern) p.camera.scene = sceneOf(p.dataType);
     const unsigned seed = options_.seed * 1000u + ++fileCount_;
+    if (p.camera.scene == Scene::Sky || p.camera.scene == Scene::Dark) {
+      p.camera.cosmicTracks = options_.cosmicTracks;
+    }
     if (p.camera.scene == Scene::Sky) {
       p.camera.seeingSigma *= 1.0 + kSeeingWander * std::sin(0.9 * fileCount_ + options_.seed);
       if (p.camera.targetPeak == 0.0) p.camera.targetPeak = kTargetPeak;
+      applyNightSky(p, utStart, seed);
     }
     const std::string path = folder_ + "/" + p.name;
     writeCameraFile(path, p.camera, -1, seed);
-    written_.push_back({path,
-                        format("%-16s %-10s %s", kindName(p.camera.kind),
-                               p.object.c_str(), startText(p.camera).c_str()),
-                        fullFileSize(p.camera), p.camera, seed, p.problem});
+    NightFile file{path,
+                   format("%-16s %-10s %s", kindName(p.camera.kind), p.object.c_str(),
+                          startText(p.camera).c_str()),
+                   fullFileSize(p.camera), p.camera, seed, p.problem};
+    if (p.camera.scene == Scene::Sky) {
+      file.fwhmPixels = starFwhm(p.camera);
+      file.beta = p.camera.moffatBeta;
+      file.transparency = p.camera.starFactor;
+    }
+    written_.push_back(file);
     entries_.push_back(entryLine(p));
   }
+
+  // The night-wide opt-in sky of a sky frame: Moffat stars, the target's
+  // field, a cloudy night, a night defocused from the series' middle.
+  void applyNightSky(Planned& p, long long utStart, unsigned seed) const {
+    const std::uint64_t h = drawing::hashOf(seed ^ kSkySeed, 0);
+    if (options_.moffat) {
+      p.camera.moffatBeta = kBetaLow + (kBetaHigh - kBetaLow) * drawing::uniform(h);
+    }
+    if (fields()) p.camera.fieldSeed = fieldSeedOf(p.object, options_.seed);
+    if (options_.cloudyNight) {
+      const double loss = kCloudyLossLow + (kCloudyLossHigh - kCloudyLossLow) *
+                                               drawing::uniform(drawing::mix(h));
+      p.camera.starFactor *= 1.0 - loss;
+      addProblem(p.problem, kCloudyNight);
+    }
+    if (options_.defocusedNight && utStart >= defocusFromUt_) {
+      const double span = static_cast<double>(std::max(1LL, defocusToUt_ - defocusFromUt_));
+      const double progress = std::min(1.0, static_cast<double>(utStart - defocusFromUt_) / span);
+      p.camera.seeingSigma *= kDefocusFirst + (kDefocusLast - kDefocusFirst) * progress;
+      addProblem(p.problem, kDefocusedNight);
+    }
+  }
+
+  bool fields() const { return options_.fields || options_.thinCloud || options_.cloudyNight; }
 
   // Three biases, the last shifted, a faint and a saturated flat, from
   // 22:00 JST, before the Andor series.
@@ -387,11 +434,29 @@ class NightWriter {
     }
   }
 
-  // An Andor series every `step` seconds from 23:00 JST, so that a long
-  // series runs past local midnight.
+  // Frame i of a series of n: thin cloud, a sky gradient, and with the
+  // target's field the target's exposure.
+  void planSeriesSky(int i, Planned& p) const {
+    if (fields()) p.camera.exposureSeconds = kExposures[(i % 6) % 5];
+    if (options_.skyGradient && i == kSkyGradientIndex) {
+      p.camera.skyGradient = kSkyGradientFrame;
+      addProblem(p.problem, kSkyGradient);
+    }
+    if (options_.thinCloud && i == kThinCloudIndex) {
+      p.camera.starFactor *= kThinCloudTransparency;
+      addProblem(p.problem, kThinCloud);
+    }
+  }
+
+  // The first Andor frame's start (23:00 JST) and the seconds between
+  // frames, so that a long series runs past local midnight.
+  long long seriesStartUt() const { return utAtJst(23, 0, 0); }
+  static long long seriesStep(int n) { return n > 0 ? std::min(1200LL, 8LL * 3600 / n) : 0; }
+
+  // An Andor series every seriesStep seconds from seriesStartUt.
   void addAndorSeries(Kind kind, const std::string& prefix) {
     const int n = std::max(0, options_.count);
-    const long long step = n > 0 ? std::min(1200LL, 8LL * 3600 / n) : 0;
+    const long long step = seriesStep(n);
     const bool problems = options_.problems && n >= 5;
     if (problems) addProblemCalibrations(kind, prefix);
     for (int i = 0; i < n; ++i) {
@@ -408,7 +473,8 @@ class NightWriter {
       p.clump = 1 + (i / 4) % 2;
       p.filter = kFilters[(i / 4) % 4];
       if (problems) plantProblem(i, p);
-      add(p, utAtJst(23, 0, 0) + i * step);
+      planSeriesSky(i, p);
+      add(p, seriesStartUt() + i * step);
     }
   }
 
@@ -472,6 +538,9 @@ class NightWriter {
   std::vector<NightFile>& written_;
   std::vector<std::string> entries_;
   long long eveningUt_ = 0;
+  // NightOptions::defocusedNight: from the start of the Andor series'
+  // middle frame to that of its last.
+  long long defocusFromUt_ = 0, defocusToUt_ = 0;
   unsigned fileCount_ = 0;
 };
 
@@ -705,7 +774,7 @@ long long fullFileSize(const CameraSpec& camera) {
 }
 
 std::uint16_t physicalValue(unsigned seed, long long index) {
-  const std::uint64_t h = sampleHash(seed, index);
+  const std::uint64_t h = drawing::hashOf(seed, index);
   const unsigned pick = static_cast<unsigned>(h >> 52);  // 0..4095
   if (pick == 0) return 65535;                           // saturated
   if (pick < 5) return static_cast<std::uint16_t>(h);    // anything at all
@@ -742,7 +811,7 @@ std::string sampleData(const CameraSpec& camera, unsigned seed, long long offset
         case Kind::Andor32: {
           bytes[0] = 128;
           bytes[1] = 0;
-          const std::uint64_t h = sampleHash(seed ^ 0x5A5Au, index);
+          const std::uint64_t h = drawing::hashOf(seed ^ 0x5A5Au, index);
           if (camera.dirtyByte2 && h % 97 == 0) {
             bytes[1] = static_cast<unsigned char>(1 + (h >> 32) % 255);
           }

@@ -86,12 +86,33 @@ struct CameraSpec {
   double targetPeak = 0.0;    // ADU of a star at the frame's centre; 0: none
   double flatLevel = 24000.0; // ADU at the centre of a Scene::Flat
   double levelShift = 0.0;    // ADU added to every sample's level (a shifted bias)
+  // Star images: 0 draws a Gaussian sampled at each pixel's centre (the
+  // plain frames); a beta above 1 (2.5 to 5 in real seeing) draws a Moffat
+  // of that beta integrated over each pixel. The FWHM is
+  // gaussianFwhm(seeingSigma) either way (starFwhm).
+  double moffatBeta = 0.0;
+  // Cosmic-ray tracks of 1 to 20 px on Scene::Sky and Scene::Dark frames
+  // (one or two pixels wide, any angle), besides the single hits that
+  // every such frame of 1 s or more gets.
+  int cosmicTracks = 0;
+  // Scene::Sky: the sky grows by this fraction of its level from the first
+  // column to the last (moon, twilight, scattered light).
+  double skyGradient = 0.04;
+  // Scene::Sky: place the stars from this seed instead of the frame's, when
+  // not 0, with fluxes that depend neither on the exposure, skyFactor nor
+  // the seeing: frames of one field then show the same stars at the same
+  // places with the same fluxes (times starFactor), their peaks following
+  // each frame's star image.
+  unsigned fieldSeed = 0;
 };
 
 // A star that the generator draws: centre in pixels from 0 (x along
-// NAXIS1), peak in ADU above the sky before noise and clipping.
+// NAXIS1), peak in ADU above the sky before noise and clipping (for a
+// Moffat, the profile's central value before pixel integration), and its
+// flux in ADU over all pixels (of the untrailed star).
 struct PlantedStar {
   double x, y, peak;
+  double flux = 0.0;
 };
 // The stars of a Scene::Sky frame (the target first, when there is one),
 // a pure function of the camera and the seed; none for other scenes.
@@ -99,6 +120,12 @@ std::vector<PlantedStar> plantedStars(const CameraSpec& camera, unsigned seed);
 // The noise of the sky of a Scene::Sky frame, ADU: read noise and photon
 // noise together.
 double skyNoise(const CameraSpec& camera);
+// The true FWHM in pixels of a Scene::Sky frame's (untrailed) stars.
+double starFwhm(const CameraSpec& camera);
+// The range of a Scene::Sky frame's noiseless background (bias level, dark
+// current and sky, without the bias's column pattern) across the frame,
+// over its median.
+double backgroundGradient(const CameraSpec& camera);
 
 // A header card: the text blank-filled to exactly 80 characters.
 // Throws std::invalid_argument when the text is longer than 80.
@@ -288,6 +315,10 @@ std::vector<CosmicRaySpec> cosmicRayField(int width, int height, int count, doub
                                           double lengthHigh, unsigned seed);
 // The pixels of a track as drawScene draws it (possibly outside a frame).
 std::vector<Pixel> cosmicRayPixels(const CosmicRaySpec& ray);
+// The cosmic rays of a camera's Scene::Sky or Scene::Dark frame, a pure
+// function of the camera and the seed: its single hits (length 1) and its
+// tracks (CameraSpec::cosmicTracks), with their pixels inside the frame.
+std::vector<CosmicRayTruth> plantedCosmicRays(const CameraSpec& camera, unsigned seed);
 
 // ---------------------------------------------------------------------------
 // Standard FITS images, as any observatory writes them (not the camera
@@ -354,6 +385,29 @@ struct NightOptions {
   // with its level shifted), a faint flat and a saturated flat.
   bool problems = false;
   unsigned seed = 1;
+  // The sky as real seeing and weather make it, each opt-in (off, the
+  // night's bytes stay those of the plain night). On every sky frame:
+  bool moffat = false;    // Moffat stars of a beta from 2.5 to 5 chosen per
+                          // frame, integrated over each pixel
+  int cosmicTracks = 0;   // cosmic-ray tracks of 1 to 20 px besides the hits
+  // Frames of one target show one star field (CameraSpec::fieldSeed) with
+  // one exposure (the target's), so that their stars' fluxes compare; on
+  // by itself with thinCloud or cloudyNight.
+  bool fields = false;
+  // In an Andor series of 19 frames or more, frame 19 (which repeats the
+  // target and filter of frame 1) under thin cloud: its stars keep a
+  // quarter of their light (kThinCloudTransparency), the sky unchanged.
+  bool thinCloud = false;
+  // In an Andor series of 6 frames or more, frame 6 with a sky that grows
+  // by kSkyGradientFrame times its level across the rows (moonlight).
+  bool skyGradient = false;
+  // Every sky frame from the middle frame of the Andor series on is out of
+  // focus: its FWHM grows from 2.2 to 3.6 times the seeing (1.5 to 3.3-5.4
+  // arcsec) by the last frame of the series.
+  bool defocusedNight = false;
+  // Every sky frame loses a third to half of its stars' light (its
+  // transparency, chosen per frame from 0.5 to 2/3); the sky unchanged.
+  bool cloudyNight = false;
 };
 
 // The problems that NightOptions::problems plants, as NightFile::problem.
@@ -364,6 +418,13 @@ inline const char* const kSaturatedTarget = "saturated target";
 inline const char* const kFaintFlat = "faint flat";
 inline const char* const kSaturatedFlat = "saturated flat";
 inline const char* const kShiftedBias = "shifted bias";
+// ... and those of the opt-in sky (joined by ", " on a frame with two).
+inline const char* const kThinCloud = "thin cloud";
+inline const char* const kSkyGradient = "sky gradient";
+inline const char* const kDefocusedNight = "defocused night";
+inline const char* const kCloudyNight = "cloudy night";
+constexpr double kThinCloudTransparency = 0.25;
+constexpr double kSkyGradientFrame = 2.0;  // CameraSpec::skyGradient
 
 struct NightFile {
   std::string path;         // as written: dir + "/" + folder + "/" + name
@@ -374,6 +435,12 @@ struct NightFile {
   std::optional<CameraSpec> camera;
   unsigned seed = 0;
   std::string problem;
+  // The truth of a sky frame's stars (0 on other frames): their FWHM in
+  // pixels (untrailed, starFwhm), Moffat beta (0: the sampled Gaussian)
+  // and transparency (their light times this, CameraSpec::starFactor).
+  // The stars themselves: plantedStars(*camera, seed); the cosmic rays:
+  // plantedCosmicRays; the sky's gradient: backgroundGradient.
+  double fwhmPixels = 0.0, beta = 0.0, transparency = 0.0;
 };
 
 // Creates dir and the selected sub-folders and writes into each the camera

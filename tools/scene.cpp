@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "drawing.h"
 #include "nightgen.h"
 
 namespace nightgen {
@@ -28,20 +30,18 @@ constexpr unsigned kColumnSeed = 0xC01u;
 constexpr unsigned kHotSeed = 0x407u;
 constexpr unsigned kDustSeed = 0xD57u;
 constexpr unsigned kCosmicSeed = 0xC05u;
+constexpr unsigned kTrackSeed = 0x7AC5u;
+// Cosmic-ray tracks of CameraSpec::cosmicTracks: lengths in pixels.
+constexpr double kTrackShortest = 1.0, kTrackLongest = 20.0;
+// The exposure whose sky noise sets the peaks of a field's stars
+// (CameraSpec::fieldSeed), seconds.
+constexpr double kFieldExposure = 10.0;
+constexpr double kFieldSigma = 1.8;  // pixels: the seeing in which they have those peaks
+constexpr double kTwoPi = 6.283185307179586;
 
-std::uint64_t mix(std::uint64_t x) {
-  x += 0x9E3779B97F4A7C15ULL;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
-std::uint64_t hashOf(unsigned seed, long long index) {
-  return mix((static_cast<std::uint64_t>(seed) << 40) ^ static_cast<std::uint64_t>(index));
-}
-
-// A uniform number in [0, 1) from 53 bits of a hash.
-double uniform(std::uint64_t h) { return static_cast<double>(h >> 11) * 0x1.0p-53; }
+using drawing::hashOf;
+using drawing::mix;
+using drawing::uniform;
 
 // About a standard normal deviate: the sum of four uniform 16-bit pieces
 // (Irwin-Hall), centred and scaled to unit variance; bounded by +-3.46.
@@ -67,8 +67,10 @@ class SceneModel {
         readNoise_(isAndor(camera.kind) ? kAndorReadNoise : kReadNoise) {
     const double exposure = std::max(0.0, camera.exposureSeconds);
     sky_ = std::min(kSkyMax, kSkyBase + kSkyRate * exposure) * camera.skyFactor;
+    if (camera.moffatBeta > 0.0) profile_.emplace(Psf{starFwhm(camera), camera.moffatBeta, 1.0, 0.0});
     if (camera.scene == Scene::Sky) placeStars();
     if (camera.scene == Scene::Flat) placeDust();
+    if (hasCosmicRays()) placeTracks();
   }
 
   void render(long long first, long long count, std::vector<std::uint16_t>& out) {
@@ -77,6 +79,7 @@ class SceneModel {
       level[static_cast<std::size_t>(i)] = base(first + i);
     }
     for (const Star& s : stars_) addStar(s, first, level);
+    const std::vector<double> deposit = trackDeposit(first, count);
     out.resize(static_cast<std::size_t>(count));
     for (long long i = 0; i < count; ++i) {
       const long long index = first + i;
@@ -84,6 +87,7 @@ class SceneModel {
       const double sigma = std::sqrt(readNoise_ * readNoise_ + signal / kGain);
       double v = level[static_cast<std::size_t>(i)] + sigma * gaussian(hashOf(seed_, index));
       v += cosmicRay(index);
+      if (!deposit.empty()) v += deposit[static_cast<std::size_t>(i)];
       v = std::clamp(std::round(v), 0.0, kMaxValue);
       out[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(v);
     }
@@ -102,7 +106,7 @@ class SceneModel {
       default: break;
     }
     // A gentle gradient of the sky across the rows (moonlight, twilight).
-    const double gradient = 1.0 + 0.04 * static_cast<double>(x) / width_;
+    const double gradient = 1.0 + camera_.skyGradient * static_cast<double>(x) / width_;
     return bias + darkSignal(index) + sky_ * gradient;
   }
 
@@ -117,9 +121,13 @@ class SceneModel {
     return rate * exposure;
   }
 
+  bool hasCosmicRays() const {
+    return (camera_.scene == Scene::Sky || camera_.scene == Scene::Dark) &&
+           camera_.exposureSeconds >= 1.0;
+  }
+
   double cosmicRay(long long index) const {
-    if (camera_.scene != Scene::Sky && camera_.scene != Scene::Dark) return 0.0;
-    if (camera_.exposureSeconds < 1.0) return 0.0;
+    if (!hasCosmicRays()) return 0.0;
     const std::uint64_t h = hashOf(seed_ ^ kCosmicSeed, index);
     return h % 40000 == 0 ? 500.0 + 8000.0 * uniform(mix(h)) : 0.0;
   }
@@ -141,6 +149,36 @@ class SceneModel {
     return factor;
   }
 
+  void placeTracks() {
+    const auto rays = cosmicRayField(static_cast<int>(width_), static_cast<int>(height_),
+                                     camera_.cosmicTracks, kTrackShortest, kTrackLongest,
+                                     seed_ ^ kTrackSeed);
+    for (const CosmicRaySpec& ray : rays) {
+      CosmicRayTruth track{ray, {}};
+      for (const Pixel& p : cosmicRayPixels(ray)) {
+        if (p.x >= 0 && p.y >= 0 && p.x < width_ && p.y < height_) track.pixels.push_back(p);
+      }
+      tracks_.push_back(std::move(track));
+    }
+  }
+
+  // What the tracks add to the samples [first, first + count); empty when
+  // there are no tracks.
+  std::vector<double> trackDeposit(long long first, long long count) const {
+    std::vector<double> deposit;
+    if (tracks_.empty()) return deposit;
+    deposit.assign(static_cast<std::size_t>(count), 0.0);
+    for (const CosmicRayTruth& track : tracks_) {
+      for (const Pixel& p : track.pixels) {
+        const long long index = p.y * width_ + p.x;
+        if (index >= first && index < first + count) {
+          deposit[static_cast<std::size_t>(index - first)] += track.spec.adu;
+        }
+      }
+    }
+    return deposit;
+  }
+
   void placeDust() {
     for (int i = 0; i < 3; ++i) {
       const std::uint64_t h = hashOf(kDustSeed + kindSeed(), i);
@@ -151,21 +189,29 @@ class SceneModel {
 
   // 12 to 27 stars, their peaks spread evenly in logarithm from a few sky
   // noises up to beyond saturation; the first is always saturated.
+  // With a field seed the stars and their peaks belong to the field.
   void placeStars() {
-    const std::uint64_t h0 = hashOf(seed_ ^ 0x57A5u, -1);
+    const unsigned starSeed = camera_.fieldSeed != 0 ? camera_.fieldSeed : seed_;
+    const std::uint64_t h0 = hashOf(starSeed ^ 0x57A5u, -1);
     const int count = 12 + static_cast<int>(h0 % 16);
-    const double noise = skyNoise();
+    const double noise = camera_.fieldSeed != 0 ? fieldNoise() : skyNoise();
     if (camera_.targetPeak > 0.0) {
       stars_.push_back({0.5 * (width_ - 1), 0.5 * (height_ - 1), camera_.targetPeak * camera_.starFactor});
     }
     const double lowPeak = std::log(5.0 * noise), highPeak = std::log(2.0 * kMaxValue);
     for (int i = 0; i < count; ++i) {
-      const std::uint64_t h = hashOf(seed_ ^ 0x57A5u, i);
+      const std::uint64_t h = hashOf(starSeed ^ 0x57A5u, i);
       const double peak =
           i == 0 ? 2.0 * kMaxValue
                  : std::exp(lowPeak + (highPeak - lowPeak) * uniform(mix(h + 2)));
       stars_.push_back({8.0 + uniform(h) * (width_ - 16),
                         8.0 + uniform(mix(h)) * (height_ - 16), peak * camera_.starFactor});
+    }
+    if (camera_.fieldSeed != 0) {
+      // Those are the peaks of Gaussian images of kFieldSigma: the stars
+      // keep their fluxes, their peaks follow this frame's image.
+      const double factor = kTwoPi * kFieldSigma * kFieldSigma / fluxOf(1.0);
+      for (Star& star : stars_) star.peak *= factor;
     }
   }
 
@@ -182,6 +228,10 @@ class SceneModel {
 
   void addImage(const Star& s, long long first, std::vector<double>& level) const {
     if (s.peak <= 0.1) return;
+    if (profile_) {
+      return drawing::addStar(*profile_, s.x, s.y, fluxOf(s.peak), width_, first,
+                              static_cast<long long>(level.size()), level.data());
+    }
     const double sigma = camera_.seeingSigma;
     // Out to where the star adds less than a tenth of an ADU.
     const double reach = sigma * std::sqrt(2.0 * std::log(s.peak / 0.1));
@@ -207,6 +257,27 @@ class SceneModel {
  public:
   const std::vector<Star>& stars() const { return stars_; }
   double skyNoise() const { return std::sqrt(readNoise_ * readNoise_ + sky_ / kGain); }
+  double fieldNoise() const {
+    return std::sqrt(readNoise_ * readNoise_ + (kSkyBase + kSkyRate * kFieldExposure) / kGain);
+  }
+  // The flux of a star of this peak: the Moffat's, or 2 pi sigma^2 times
+  // the peak for the sampled Gaussian.
+  double fluxOf(double peak) const {
+    if (profile_) return peak / profile_->peakDensity();
+    return kTwoPi * camera_.seeingSigma * camera_.seeingSigma * peak;
+  }
+  const std::vector<CosmicRayTruth>& tracks() const { return tracks_; }
+  // The single hits, each a track of length 1.
+  std::vector<CosmicRayTruth> singleHits() const {
+    std::vector<CosmicRayTruth> hits;
+    for (long long index = 0; index < width_ * height_; ++index) {
+      const double adu = cosmicRay(index);
+      if (adu <= 0.0) continue;
+      const Pixel p{static_cast<int>(index % width_), static_cast<int>(index / width_)};
+      hits.push_back({{double(p.x), double(p.y), 1.0, 0.0, 1, adu}, {p}});
+    }
+    return hits;
+  }
 
  private:
   const CameraSpec& camera_;
@@ -216,6 +287,8 @@ class SceneModel {
   double sky_ = 0.0;
   std::vector<Star> stars_;
   std::vector<Ring> rings_;
+  std::optional<drawing::StarProfile> profile_;  // a Moffat; none: the sampled Gaussian
+  std::vector<CosmicRayTruth> tracks_;
 };
 
 }  // namespace
@@ -242,11 +315,31 @@ std::vector<PlantedStar> plantedStars(const CameraSpec& camera, unsigned seed) {
   std::vector<PlantedStar> stars;
   if (camera.scene != Scene::Sky) return stars;
   const SceneModel model(camera, seed);
-  for (const Star& s : model.stars()) stars.push_back({s.x, s.y, s.peak});
+  for (const Star& s : model.stars()) stars.push_back({s.x, s.y, s.peak, model.fluxOf(s.peak)});
   return stars;
 }
 
 double skyNoise(const CameraSpec& camera) { return SceneModel(camera, 0).skyNoise(); }
+
+double starFwhm(const CameraSpec& camera) { return gaussianFwhm(camera.seeingSigma); }
+
+std::vector<CosmicRayTruth> plantedCosmicRays(const CameraSpec& camera, unsigned seed) {
+  const SceneModel model(camera, seed);
+  std::vector<CosmicRayTruth> rays = model.singleHits();
+  rays.insert(rays.end(), model.tracks().begin(), model.tracks().end());
+  return rays;
+}
+
+double backgroundGradient(const CameraSpec& camera) {
+  if (camera.scene != Scene::Sky) return 0.0;
+  const double exposure = std::max(0.0, camera.exposureSeconds);
+  const double sky = std::min(kSkyMax, kSkyBase + kSkyRate * exposure) * camera.skyFactor;
+  const double width = naxis1Of(camera.kind);
+  const double level = kBiasLevel + camera.levelShift + kDarkRate * exposure;
+  // The sky plane rises along the rows: its median is at the middle column.
+  const double median = level + sky * (1.0 + camera.skyGradient * 0.5 * (width - 1.0) / width);
+  return sky * camera.skyGradient * (width - 1.0) / width / median;
+}
 
 std::vector<std::uint16_t> physicalValues(const CameraSpec& camera, unsigned seed,
                                           long long first, long long count) {
