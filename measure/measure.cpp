@@ -37,6 +37,12 @@ constexpr double kSaturationRounding = 1e-5;
 constexpr double kFluxRadiusInA = 5.0;
 constexpr double kMinFluxRadius = 6.0;
 constexpr int kSubpixels = 5;
+// A cosmic-ray track is flat, its pixels alike: its light over its peak
+// times its pixels above the threshold is near 1. A star's is
+// 1 / ln(peak / threshold) (a Gaussian; a Moffat's less), under 0.4 from
+// kFlatPeakThresholds up even where the pixel's width lowers its peak.
+constexpr double kFlatPeakThresholds = 20.0;
+constexpr double kMaxStarFlatness = 0.7;
 // The target is the star nearest the centre within this fraction of the
 // shorter side.
 constexpr double kTargetReach = 0.25;
@@ -167,6 +173,10 @@ std::vector<Candidate> candidatesOf(const sep_image& image, const sep_catalog& c
                              static_cast<std::size_t>(c.xpeak[i]);
     const double raw = static_cast<const float*>(image.data)[peak] + sep_bkg_pix(&bkg, c.xpeak[i], c.ypeak[i]);
     s.saturated = raw >= saturation * (1.0 - kSaturationRounding);
+    // Flat: a track gives every pixel it crosses about the same light.
+    const double flatness = c.flux[i] / (static_cast<double>(c.peak[i]) * c.tnpix[i]);
+    s.sharp = s.sharp || (!s.saturated && c.peak[i] > kFlatPeakThresholds * c.thresh[i] &&
+                          flatness > kMaxStarFlatness);
     if (s.sharp) continue;
     const double rmax = std::max(kMinFluxRadius, kFluxRadiusInA * c.a[i]);
     short flag = 0;
