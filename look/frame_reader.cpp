@@ -109,10 +109,13 @@ std::optional<PassedOver> openImage(const std::string& name, FitsPtr& file, int&
   }
 }
 
-// The saturation level of the image: its BITPIX with its BZERO and BSCALE.
+// The saturation level of the image: its SATURATE card, else its BITPIX
+// with its BZERO and BSCALE.
 double saturationOf(fitsfile* file, int bitpix) {
-  double bzero = 0.0, bscale = 1.0;
+  double saturate = 0.0, bzero = 0.0, bscale = 1.0;
   int status = 0;
+  if (fits_read_key(file, TDOUBLE, "SATURATE", &saturate, nullptr, &status) == 0) return saturate;
+  status = 0;
   if (fits_read_key(file, TDOUBLE, "BZERO", &bzero, nullptr, &status) != 0) bzero = 0.0;
   status = 0;
   if (fits_read_key(file, TDOUBLE, "BSCALE", &bscale, nullptr, &status) != 0) bscale = 1.0;
@@ -123,11 +126,12 @@ double saturationOf(fitsfile* file, int bitpix) {
 // Measures the frame's pixels. The stars are looked for on sky frames, and
 // on frames without any type card: those that hold stars are sky frames
 // too, the others are measured as frames of no type.
-Measurement measureFrame(MeasureCopy& copy, const FrameHeader& header, double saturation) {
+Measurement measureFrame(MeasureCopy& copy, const FrameHeader& header, double saturation,
+                         const CutoutReader& fullResolution) {
   const std::string type = frameType(header);
   const bool untyped = type.empty();
   Measurement measured = measurePixels(copy.pixels(), copy.width(), copy.height(), copy.binning(),
-                                       saturation, type == "OBJECT" || untyped);
+                                       saturation, type == "OBJECT" || untyped, fullResolution);
   if (untyped && (!measured.notMeasured.empty() || measured.stars == 0)) {
     Measurement plain;
     plain.binning = measured.binning;
@@ -139,6 +143,23 @@ Measurement measureFrame(MeasureCopy& copy, const FrameHeader& header, double sa
     return plain;
   }
   return measured;
+}
+
+// The reader of full-resolution cutouts of the open image (width x height).
+CutoutReader cutoutsOf(fitsfile* file, long long width, long long height) {
+  return [file, width, height](long long x0, long long y0, int w, int h, std::vector<float>& out) {
+    if (x0 < 0 || y0 < 0 || x0 + w > width || y0 + h > height) return false;
+    out.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    long first[2] = {static_cast<long>(x0 + 1), static_cast<long>(y0 + 1)};
+    long last[2] = {static_cast<long>(x0 + w), static_cast<long>(y0 + h)};
+    long step[2] = {1, 1};
+    float undefined = std::numeric_limits<float>::quiet_NaN();
+    int anyUndefined = 0, status = 0;
+    fits_read_subset(file, TFLOAT, first, last, step, &undefined, out.data(), &anyUndefined, &status);
+    if (status == 0) return true;
+    fits_clear_errmsg();
+    return false;
+  };
 }
 
 }  // namespace
@@ -213,7 +234,8 @@ std::optional<PassedOver> FrameReader::read(const std::string& name, Frame& fram
     frame.measurement.notMeasured = "too large for the memory budget";
     frame.measurement.binning = 0;
   } else {
-    frame.measurement = measureFrame(*copy, frame.header, saturationOf(file.get(), bitpix));
+    frame.measurement = measureFrame(*copy, frame.header, saturationOf(file.get(), bitpix),
+                                     cutoutsOf(file.get(), width, height));
   }
   return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #define MEASURE_MEASURE_H
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,7 +25,10 @@ constexpr int kMinStarArea = 5;            // pixels above the threshold at leas
 // A star spreads its light: its brightest pixel holds at most this
 // fraction of the light above the threshold (a Gaussian of FWHM 2 pixels,
 // 0.2 of it). A hot pixel or a cosmic-ray hit holds nearly all of it.
+// On a binned copy a star of FWHM 2 px holds up to 0.6 of its light in a
+// pixel of the copy; a single hit still all of it.
 constexpr double kMaxStarPeakFraction = 0.4;
+constexpr double kMaxBinnedPeakFraction = 0.75;
 // Memory for one frame's pixels while it is measured: a larger frame is
 // measured on a copy binned by 2, 3, ... and one that needs more than
 // kMaxBinning is not measured.
@@ -40,34 +44,40 @@ struct StarFlux {
   double x = 0.0, y = 0.0, flux = 0.0;
 };
 
-// The numbers of one frame. Values from the pixels of a binned copy are
-// given in the frame's own pixels (FWHM multiplied by the binning).
+// The numbers of one frame, in the frame's own full-resolution pixels
+// (values found on a binned copy are converted; the profiles are fitted at
+// full resolution, see measurePixels).
 struct Measurement {
   std::string notMeasured;  // why the stars were not measured; empty when they were
   int binning = 1;          // 1, or the block size of the copy that was measured
   double saturation = 0.0;  // ADU, the level given (saturationLevel)
   // Every frame, over its defined pixels (NaN and infinite values are undefined):
   double median = 0.0;           // ADU
-  double noise = 0.0;            // ADU: 1.4826 x the median absolute deviation
-                                 // (median and deviation of 50 000 pixels taken evenly)
+  double noise = 0.0;            // ADU: standard deviation within 3 sigma of the median,
+                                 // corrected for the cut (of 50 000 pixels taken evenly)
   double maximum = 0.0;          // ADU
   long long saturatedPixels = 0; // at or above the saturation level
   // OBJECT frames (`stars` set when the stars were looked for):
   bool starsMeasured = false;
-  int stars = 0;                         // sources that are stars
+  int stars = 0;                         // sources on the stellar locus (not cosmic rays,
+                                         // hot pixels, galaxies), saturated ones included
   int saturatedStars = 0;
-  std::optional<double> fwhmPixels;      // median over the unsaturated stars
-  std::optional<double> elongation;      // median a/b over the same stars
+  // px: median over the stars fitted of the fitted elliptical Moffat's FWHM,
+  // the geometric mean of its major and minor FWHM; unset without a star.
+  std::optional<double> fwhmPixels;
+  std::optional<double> elongation;      // the same as axisRatio (the flags read it)
   std::optional<double> skyLevel;        // ADU, SEP's global background
   std::optional<bool> targetSaturated;   // the star nearest the centre; none found: unset
-  // The stars' profile, fitted (filled where the fit is made):
-  std::optional<double> beta;                 // median Moffat beta of the stars fitted
-  std::optional<double> axisRatio;            // median fitted a/b (1 for round stars)
+  // The stars' profile, fitted on the brightest isolated unsaturated stars
+  // (kMaxFittedStars in measure.cpp at most):
+  std::optional<double> beta;                 // median Moffat beta (a Gaussian: large)
+  std::optional<double> axisRatio;            // median fitted major / minor FWHM (1 for round stars)
   int starsFitted = 0;                        // stars whose profile was fitted
   std::optional<double> halfLightDiameter;    // px: median of twice the half-light radius
-  int cosmicRays = 0;                         // sharp sources that are not stars
-  std::optional<double> backgroundGradient;   // (max - min) of the background map over its median
-  std::vector<StarFlux> brightStars{};        // the brightest unsaturated stars, for matching
+                                              // of the unsaturated stars (SEP's flux radius)
+  int cosmicRays = 0;                         // sharp sources off the stellar locus (tracks, hot pixels)
+  std::optional<double> backgroundGradient;   // (max - min) of SEP's background map over its median
+  std::vector<StarFlux> brightStars{};        // the 100 brightest unsaturated stars at most, brightest first
 };
 
 // Sets SEP's pixel stack and sub-object limit for the whole process. Call
@@ -97,22 +107,35 @@ class MeasureCopy {
   int binning_;
   long long rowsSeen_ = 0;
   std::vector<float> values_;
-  std::vector<unsigned short> counts_;  // finite values in each block (b > 1)
+  std::vector<unsigned char> counts_;   // finite values in each block (b > 1; at most kMaxBinning^2 = 64)
 };
+
+// Reads the frame's full-resolution pixels x0 .. x0 + w - 1, y0 .. y0 + h - 1
+// (from 0, x along NAXIS1) into `out`, row after row, undefined pixels NaN;
+// false when the rectangle leaves the frame or cannot be read.
+using CutoutReader =
+    std::function<bool(long long x0, long long y0, int w, int h, std::vector<float>& out)>;
 
 // Measures the image `pixels` (width x height, row 1 first; a binned copy
 // when binning > 1), whose saturation level is `saturation` ADU (infinite
 // when it has none). When findStars, the background is subtracted in place
-// and the stars are measured; a reason in notMeasured instead when:
+// and the stars are measured: SEP finds the sources, the stellar locus
+// tells the stars, and the brightest isolated unsaturated stars are fitted
+// (neighbours masked with SEP's segmentation) on the image itself, or, on
+// a binned copy, on cutouts that fullResolution reads from the frame
+// (without it, on the copy: FWHM then only to a pixel of the copy). A
+// reason in notMeasured instead when:
 //   "smaller than the background mesh (64 x 64 pixels)"
 //   "a constant frame"                     no noise (half the pixels or more alike)
 //   "too few defined pixels"               fewer than half
 //   "SEP: <SEP's message>"                 pixel stack full, too many objects
 Measurement measurePixels(std::vector<float>& pixels, long long width, long long height,
-                          int binning, double saturation, bool findStars);
+                          int binning, double saturation, bool findStars,
+                          const CutoutReader& fullResolution = {});
 
 // The largest value a FITS image of this BITPIX, BZERO and BSCALE can hold
-// (BITPIX 16, BZERO 32768: 65535); infinity for floating-point images.
+// (BITPIX 16, BZERO 32768: 65535; BSCALE 2 doubles it); infinity for
+// floating-point images. A SATURATE card, when present, is used instead.
 double saturationLevel(int bitpix, double bzero, double bscale);
 
 // ---------------------------------------------------------------------------

@@ -178,7 +178,7 @@ TEST_F(TarnindexE2e, LookedAtEveryNightAndHoldsTheirRowsAndFindsWhatPythonFinds)
   const std::vector<std::vector<std::string>> queries = {
       {"2023-06-01", "2024-06-30", "OBJECT=M42", "FILTER=R,V", "fwhm_px<4.5"},
       {"2000-01-01", "2100-01-01", "object=M*", "DATA-TYP=OBJECT"},
-      {"2000-01-01", "2100-01-01", "data-typ=BIAS", "Level>=650"},
+      {"2000-01-01", "2100-01-01", "data-typ=BIAS", "Level_ADU>=650"},
       {"2024-01-01", "2100-01-01", "FLAGS=*flat*,*saturated*"},
       {"2000-01-01", "2100-01-01", "filter!=R", "data_typ=OBJECT", "sky_adu_per_s>6"}};
   for (const auto& query : queries) {

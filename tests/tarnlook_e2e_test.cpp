@@ -227,9 +227,9 @@ TEST(TarnlookE2e, HeaderValuesAreDataOnTheConsoleInTheTableAndOnThePage) {
       "(d\\x01\\x7F.fit)  Skipped\nPicture: tarnlook.png (2 frames); page: tarnlook.html; table: tarnlook.csv\n");
   const auto rows = readCsv(e2e::readFile(dir.file("tarnlook.csv")));
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4", "3.0", "1.48", "4", "0",
+  EXPECT_EQ(rows[1], (Fields{"a&b\"'.fit", object, "", filter, "30,5", "", "", "1", "4", "3.0", "1.13", "4", "0",
                              "1", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}));
-  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5", "3.0", "2.97",
+  EXPECT_EQ(rows[2], (Fields{"c.fit", "\\x1B[2Jdark\\\\", "<i id=x>", "", "", "&lt;", "", "1", "5", "3.0", "1.50",
                              "5", "0", "1", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}));
   const std::string page = e2e::readFile(dir.file("tarnlook.html"));  // "&lt;" as written
   EXPECT_TRUE(page.find("\"t\">&amp;lt;<") != page.npos && page.find("e=\"a&amp;b&quot;&#39;.fit\"") != page.npos);
