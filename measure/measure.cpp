@@ -270,17 +270,20 @@ void summarise(const std::vector<Candidate>& candidates, const std::vector<Sourc
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const Candidate& s = candidates[i];
     m.cosmicRays += kinds[i] == SourceKind::CosmicRay;
+    if (kinds[i] == SourceKind::CosmicRay) continue;
+    // The target is the source nearest the centre, a star or not: a
+    // neighbour's wings can take it off the stars' locus.
+    const double distance = std::hypot(s.x - cx, s.y - cy);
+    if (distance < nearest) {
+      nearest = distance;
+      m.targetSaturated = s.saturated;
+    }
     if (kinds[i] != SourceKind::Star) continue;
     ++m.stars;
     if (s.saturated) ++m.saturatedStars;
     if (!s.saturated && !s.truncated) {
       halfLight.push_back(2.0 * s.halfLight * binning);
       bright.push_back(i);
-    }
-    const double distance = std::hypot(s.x - cx, s.y - cy);
-    if (distance < nearest) {
-      nearest = distance;
-      m.targetSaturated = s.saturated;
     }
   }
   if (!halfLight.empty()) m.halfLightDiameter = medianOf(halfLight);

@@ -156,8 +156,8 @@ constexpr double kFlatNearSaturation = 0.8; // FLAT median above this fraction o
 constexpr double kLevelOffNoises = 5.0;     // BIAS/DARK level off the others' median by this many noises
 constexpr double kNoiseFactor = 1.5;        // BIAS/DARK noise this many times above or below the others'
 constexpr int kMinOthers = 2;               // frames to compare with at least
-constexpr double kLeastTransparency = 0.5;  // light of the field's best frame, as a fraction, at least
-constexpr double kGradientLimit = 0.3;      // background (max - min) / median at most
+constexpr double kLeastTransparency = 0.7;  // light of the field's best frame, as a fraction, at least
+constexpr double kGradientLimit = 0.2;      // background (max - min) / median at most
 // Matching the stars of two frames of one field: the pointing may differ by
 // up to kMatchOffsetPixels; two stars are one within kMatchPixels of the
 // offset found, which at least kMinMatched stars must share.

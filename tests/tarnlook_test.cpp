@@ -313,7 +313,7 @@ TEST(TarnlookThumbnail, StretchIsLinearBetweenTheLimits) {
 // an0..an4: M1 in R, 60 s, SEEING 1.5, FWHM fwhm[k] px, 20 stars shifted (k, -2k) by the pointing, dimmed to light[k], sky 1000 + 60
 // rate[k] ADU, an3 with 5 stars and gradient 0.5; an5..an8 BIAS of another size, an8 twice as noisy; a clear night's frame, `clear` x an0's light.
 tarnlook::NightReport handNight(const std::string& siteText, std::optional<double> scale, std::string& flags, double clear = 0) {
-  const double fwhm[] = {2, 2, 5, 5, 5, 0, 0, 0, 0, 0}, light[] = {1, 0.25, 1, 0.6, 0.45, 0, 0, 0, 0, clear}, rate[] = {4, 5, 6, 5, 25};
+  const double fwhm[] = {2, 2, 5, 5, 5, 0, 0, 0, 0, 0}, light[] = {1, 0.25, 1, 0.8, 0.45, 0, 0, 0, 0, clear}, rate[] = {4, 5, 6, 5, 25};
   tarnlook::NightReport night;
   for (int k = 0; k < 10; ++k) {
     tarnlook::ReportFrame f{"an" + std::to_string(k) + ".fit", 0, {"M1", k < 5 ? "OBJECT" : "BIAS", "R", "60", "", k ? "1.2" : "0.5",
@@ -366,7 +366,7 @@ TEST(TarnlookVerdict, TheBoxNamesEveryFlaggedFrameAndTheChartTellsTheTruth) {
   for (std::sregex_iterator m(page.begin(), page.end(), point), end; m != end; ++m)
     shown += (*m)[1].matched ? (panel = (*m)[1]).substr(0, 0) : " " + panel + " " + std::to_string(std::stoi((*m)[2]) - 1) + (*m)[3].str() + " " + (*m)[5].str() + (std::stod((*m)[4]) < 60 ? " high" : "");
   EXPECT_EQ(shown, " FWHM 00 246 FWHM 11 246 FWHM 22 c00 high FWHM 33 c00 high FWHM 44 c00 high sky 11 246 sky 22 246 sky 33 c00 sky 44 c00 "
-      "high transparency 00 246 high transparency 11 c00 transparency 22 246 high transparency 33 246 transparency 44 c00 airmass 11 246 airmass 22 246 airmass 33 246 airmass 44 246");
+      "high transparency 00 246 high transparency 11 c00 transparency 22 246 high transparency 33 246 high transparency 44 c00 airmass 11 246 airmass 22 246 airmass 33 246 airmass 44 246");
   for (auto& f : night.frames) f.quality = {}, f.header.airmass = "1.2";
   EXPECT_NE(tarnlook::reportPage(night).find("<p class=\"ok\">All well"), std::string::npos);
 }
