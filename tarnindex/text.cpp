@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "frames.h"
 #include "index.h"
 
 namespace tarnindex {
@@ -107,19 +108,6 @@ std::string numberText(double value) {
   return text;
 }
 
-std::string html(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
+std::string html(const std::string& text) { return tarnlook::htmlText(text); }
 
 }  // namespace tarnindex
