@@ -96,7 +96,7 @@ class Panel {
 };
 
 // One panel: a quantity in one unit, and what its red marks mean.
-struct PanelSpec {
+struct Series {
   std::string name;  // "FWHM (px)": the quantity and its unit
   const char* unit;
   std::optional<Quantity> flag;  // the frames flagged for this are red; none: no frame is
@@ -114,26 +114,26 @@ std::string marker(const Point& p, const Panel& panel, bool red) {
          (red ? "#c00" : "#246") + "\"/>";
 }
 
-std::string pointsSvg(const NightReport& report, const Panel& panel, const PanelSpec& spec) {
+std::string pointsSvg(const NightReport& report, const Panel& panel, const Series& series) {
   std::string s;
-  for (const Point& p : spec.points) {
+  for (const Point& p : series.points) {
     const ReportFrame& frame = report.frames[p.frame];
     const std::string title = htmlText(visible(hduName(frame.name, frame.extension))) +
                               (p.square ? ": SEEING " : ": ") + measureText(p.value) +
-                              (*spec.unit ? " " : "") + spec.unit + (p.edge ? " (impossible)" : "");
+                              (*series.unit ? " " : "") + series.unit + (p.edge ? " (impossible)" : "");
     s += "<a href=\"#f" + std::to_string(p.frame + 1) + "\"><title>" + title + "</title>" +
-         marker(p, panel, spec.flag && frame.quality.flagged(*spec.flag)) + "</a>";
+         marker(p, panel, series.flag && frame.quality.flagged(*series.flag)) + "</a>";
   }
   return s;
 }
 
-std::string panelSvg(const NightReport& report, double t0, double t1, const PanelSpec& spec) {
-  if (spec.points.empty()) return "";
-  const Panel panel(t0, t1, spec.points);
+std::string panelSvg(const NightReport& report, double t0, double t1, const Series& series) {
+  if (series.points.empty()) return "";
+  const Panel panel(t0, t1, series.points);
   return "<svg class=\"chart\" viewBox=\"0 0 " + num(kWidth, "%.0f") + " " + num(kHeight, "%.0f") +
          "\" width=\"" + num(kWidth, "%.0f") + "\" height=\"" + num(kHeight, "%.0f") +
-         "\" role=\"img\" aria-label=\"" + spec.name + " against UT\" font-size=\"11\" "
-         "font-family=\"sans-serif\">" + panel.axes(spec.name) + pointsSvg(report, panel, spec) + "</svg>\n";
+         "\" role=\"img\" aria-label=\"" + series.name + " against UT\" font-size=\"11\" "
+         "font-family=\"sans-serif\">" + panel.axes(series.name) + pointsSvg(report, panel, series) + "</svg>\n";
 }
 
 // The points of the OBJECT frames with a time: pick gives the value, if any.
@@ -175,7 +175,7 @@ std::string caption(const std::string& text) { return "<p>" + text + "</p>\n"; }
 }  // namespace
 
 std::string nightChart(const NightReport& report) {
-  PanelSpec fwhm{"FWHM (px)", "px", Quantity::kFwhm,
+  Series fwhm{"FWHM (px)", "px", Quantity::kFwhm,
                  collect(report, [](const ReportFrame& f) { return f.measurement.fwhmPixels; })};
   if (fwhm.points.size() < 2) return "";
   const std::vector<Point> seeing = collect(report, [&](const ReportFrame& f) -> std::optional<double> {
@@ -185,19 +185,19 @@ std::string nightChart(const NightReport& report) {
     return arcsec / *scale;
   }, true);
   fwhm.points.insert(fwhm.points.end(), seeing.begin(), seeing.end());
-  const PanelSpec sky{"sky (ADU/s)", "ADU/s", Quantity::kSky,
+  const Series sky{"sky (ADU/s)", "ADU/s", Quantity::kSky,
                       collect(report, [](const ReportFrame& f) { return f.quality.skyPerSecond; })};
-  const PanelSpec light{"transparency (fraction of the best)", "", Quantity::kTransparency,
+  const Series light{"transparency (fraction of the best)", "", Quantity::kTransparency,
                         collect(report, [](const ReportFrame& f) { return f.quality.transparency; })};
-  PanelSpec airmass{"airmass", "", std::nullopt,
+  Series airmass{"airmass", "", std::nullopt,
                     collect(report, [](const ReportFrame& f) -> std::optional<double> {
                       double value = 0.0;
                       return numberIn(f.header.airmass, value) ? std::optional<double>(value) : std::nullopt;
                     })};
   for (Point& p : airmass.points) p.edge = impossibleAirmass(report.frames[p.frame].header);
   double t0 = fwhm.points.front().time, t1 = t0;
-  for (const PanelSpec* spec : std::initializer_list<const PanelSpec*>{&fwhm, &sky, &light, &airmass}) {
-    for (const Point& p : spec->points) t0 = std::min(t0, p.time), t1 = std::max(t1, p.time);
+  for (const Series* series : std::initializer_list<const Series*>{&fwhm, &sky, &light, &airmass}) {
+    for (const Point& p : series->points) t0 = std::min(t0, p.time), t1 = std::max(t1, p.time);
   }
   const std::string fwhmCaption =
       "FWHM of the OBJECT frames, px" +

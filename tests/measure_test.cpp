@@ -129,16 +129,16 @@ TEST(Measure, BadInputGetsAReason) {
 // Scenes drawn by the generator, with their truth: stars of flux 2e4 to
 // 3e5 ADU (S/N 60 or more) on a sky of 1000 ADU, unclipped (no SATURATE).
 nightgen::SceneSpec drawnScene(int size, double fwhm, double beta, int stars, unsigned seed = 3) {
-  nightgen::SceneSpec spec;
-  spec.width = spec.height = size;
-  spec.psf.fwhmPixels = fwhm, spec.psf.beta = beta;
-  spec.stars = nightgen::starField(size, size, stars, 2e4, 3e5, 20, seed);
-  spec.seed = seed;
-  return spec;
+  nightgen::SceneSpec scene;
+  scene.width = scene.height = size;
+  scene.psf.fwhmPixels = fwhm, scene.psf.beta = beta;
+  scene.stars = nightgen::starField(size, size, stars, 2e4, 3e5, 20, seed);
+  scene.seed = seed;
+  return scene;
 }
-tarnlook::Measurement measureDrawn(const nightgen::SceneSpec& spec) {
-  std::vector<float> pixels = nightgen::drawScene(spec).pixels;
-  return tarnlook::measurePixels(pixels, spec.width, spec.height, 1, inf, true);
+tarnlook::Measurement measureDrawn(const nightgen::SceneSpec& scene) {
+  std::vector<float> pixels = nightgen::drawScene(scene).pixels;
+  return tarnlook::measurePixels(pixels, scene.width, scene.height, 1, inf, true);
 }
 
 TEST(Measure, TheFittedProfileIsTheTruths) {
@@ -186,9 +186,9 @@ TEST(Measure, CosmicRaysAndGalaxiesAreNotStars) {
 }
 
 // Frames as other observatories write them, read from their files.
-tarnlook::Frame readBack(const std::string& path, const nightgen::SceneSpec& spec,
+tarnlook::Frame readBack(const std::string& path, const nightgen::SceneSpec& scene,
                          const nightgen::FitsImageSpec& fits) {
-  nightgen::writeFitsImage(path, spec.width, spec.height, nightgen::drawScene(spec).pixels, fits);
+  nightgen::writeFitsImage(path, scene.width, scene.height, nightgen::drawScene(scene).pixels, fits);
   tarnlook::Frame frame;
   EXPECT_FALSE(tarnlook::FrameReader().read(path, frame)) << path;
   return frame;
@@ -233,8 +233,8 @@ TEST(Measure, AnyObservatorysFramesAreMeasuredAtFullResolution) {
 // each, sampled at pixel centres: at FWHM 5 px the pixel's width adds 1 %.
 TEST(Measure, TheFitAgreesWithPhotutils) {
   e2e::ScopedTempDir dir;
-  const nightgen::SceneSpec spec = drawnScene(512, 5.0, 3.0, 30, 11);
-  const tarnlook::Frame frame = readBack(dir.file("stars.fits"), spec, {});
+  const nightgen::SceneSpec scene = drawnScene(512, 5.0, 3.0, 30, 11);
+  const tarnlook::Frame frame = readBack(dir.file("stars.fits"), scene, {});
   std::ofstream(dir.file("fit.py")) << R"(import sys, numpy as np
 from astropy.io import fits
 from astropy.modeling import models, fitting

@@ -435,11 +435,11 @@ TEST(NightgenNight, CameraClocksAreJstForRuvuzorAndUtForAndor) {
 // of a finely sampled elongated profile) and a pixel the profile's 200 x 200-point integral; a
 // track spans its length (first pixel's centre to the last's, plus one).
 TEST(NightgenDraw, StarsKeepFluxFwhmAndPixelIntegralsAndTracksTheirLength) {
-  nightgen::SceneSpec spec;
-  spec.width = spec.height = 201, spec.noise = false, spec.skyLevel = 0.0;
+  nightgen::SceneSpec scene;
+  scene.width = scene.height = 201, scene.noise = false, scene.skyLevel = 0.0;
   for (double beta : {0.0, 2.5, 3.5, 4.5, 5.0}) {
-    spec.psf = {2.0, beta, 1.0, 0.0}, spec.stars = {{100.3, 99.8, 1e5}};
-    const auto small = nightgen::drawScene(spec);
+    scene.psf = {2.0, beta, 1.0, 0.0}, scene.stars = {{100.3, 99.8, 1e5}};
+    const auto small = nightgen::drawScene(scene);
     EXPECT_NEAR(std::accumulate(small.pixels.begin(), small.pixels.end(), 0.0), 1e5, 500.0) << beta;
     const double a = beta > 0 ? 1.0 / std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0) : 2.0 / 2.35482;
     const double peak = 1e5 * (beta > 0 ? (beta - 1.0) / (M_PI * a * a) : 0.5 / (M_PI * a * a));
@@ -450,8 +450,8 @@ TEST(NightgenDraw, StarsKeepFluxFwhmAndPixelIntegralsAndTracksTheirLength) {
     }
     EXPECT_NEAR(small.stars[0].peak, peak, 1e-4 * peak) << beta;
     EXPECT_NEAR(small.pixels[100 * 201 + 100], integral, 1e-3 * integral) << beta;
-    spec.psf = {40.0, beta, 1.5, 0.0}, spec.stars = {{100.0, 100.0, 1e7}};  // FWHM 40 sqrt(1.5) in x, 40 / sqrt(1.5) in y
-    const auto big = nightgen::drawScene(spec);
+    scene.psf = {40.0, beta, 1.5, 0.0}, scene.stars = {{100.0, 100.0, 1e7}};  // FWHM 40 sqrt(1.5) in x, 40 / sqrt(1.5) in y
+    const auto big = nightgen::drawScene(scene);
     const float* centre = &big.pixels[100 * 201 + 100];
     for (int step : {1, 201}) {
       double width = 0.0;
@@ -465,8 +465,8 @@ TEST(NightgenDraw, StarsKeepFluxFwhmAndPixelIntegralsAndTracksTheirLength) {
   }
   const double lengths[] = {1, 3, 7, 15, 20, 20}, angles[] = {0, 30, 45, 90, 137, 0};
   for (int i = 0; i < 6; ++i) {
-    spec.stars.clear(), spec.cosmicRays = {{100, 100, lengths[i], angles[i], 1 + i / 5, 1e3}};
-    const auto ray = nightgen::drawScene(spec);
+    scene.stars.clear(), scene.cosmicRays = {{100, 100, lengths[i], angles[i], 1 + i / 5, 1e3}};
+    const auto ray = nightgen::drawScene(scene);
     int lit = 0, low[2] = {201, 201}, high[2] = {-1, -1};  // the lit pixels' box, its diagonal the span
     for (int k = 0; k < 201 * 201; ++k)
       if (ray.pixels[k] > 0) ++lit, low[0] = std::min(low[0], k % 201), low[1] = std::min(low[1], k / 201),
@@ -481,8 +481,8 @@ TEST(NightgenDraw, StarsKeepFluxFwhmAndPixelIntegralsAndTracksTheirLength) {
 // 16 bits, a negative sample 0 there and kept in 32 bits, floats in flux units of 1e-19.
 TEST(NightgenFitsImage, FilesOfAnyObservatoryReadBackInAstropy) {
   e2e::ScopedTempDir dir;
-  nightgen::SceneSpec spec;
-  spec.skyLevel = 20.0, spec.stars = {{30.0, 20.0, 2e6}};
+  nightgen::SceneSpec scene;
+  scene.skyLevel = 20.0, scene.stars = {{30.0, 20.0, 2e6}};
   const struct { int bitpix, width; const char *keyword, *value; float scale; } cases[] = {{16, 2100, "DATA-TYP", "OBJECT", 1}, {32, 70, "IMAGETYP", "LIGHT", 1}, {-32, 70, "OBSTYPE", "SCIENCE", 1e-19f},
                {16, 70, "IMGTYPE", "Light Frame", 1}, {32, 70, "HIERARCH ESO DPR TYPE", "OBJECT", 1}, {-32, 70, "", "-", 1}};
   std::vector<std::string> args = {"-c", "from astropy.io import fits\nimport sys\nfor n in sys.argv[1:]:\n"
@@ -490,8 +490,8 @@ TEST(NightgenFitsImage, FilesOfAnyObservatoryReadBackInAstropy) {
       "(h.header.get(k, '-') if k else '-', d.shape, d[20, 30], d[0, 0], d[1, 1]))\n"};
   std::string expected;
   for (const auto& c : cases) {
-    spec.width = spec.height = c.width;
-    auto pixels = nightgen::drawScene(spec).pixels;
+    scene.width = scene.height = c.width;
+    auto pixels = nightgen::drawScene(scene).pixels;
     pixels[0] = -7.0f;
     for (float& v : pixels) v = c.bitpix > 0 ? std::round(v) : v * c.scale;
     nightgen::FitsImageSpec fits;

@@ -69,77 +69,77 @@ class SersicProfile {
 
 // Bias and the sky plane: skyLevel at the centre, its range across the
 // frame skyGradient times skyLevel.
-void drawSky(const SceneSpec& spec, std::vector<float>& pixels) {
-  const double c = std::cos(spec.gradientAngleDegrees * kDegree);
-  const double s = std::sin(spec.gradientAngleDegrees * kDegree);
-  const double cx = 0.5 * (spec.width - 1), cy = 0.5 * (spec.height - 1);
-  const double extent = (spec.width - 1) * std::abs(c) + (spec.height - 1) * std::abs(s);
-  const double slope = extent > 0.0 ? spec.skyGradient / extent : 0.0;
-  for (long long y = 0; y < spec.height; ++y) {
-    for (long long x = 0; x < spec.width; ++x) {
+void drawSky(const SceneSpec& scene, std::vector<float>& pixels) {
+  const double c = std::cos(scene.gradientAngleDegrees * kDegree);
+  const double s = std::sin(scene.gradientAngleDegrees * kDegree);
+  const double cx = 0.5 * (scene.width - 1), cy = 0.5 * (scene.height - 1);
+  const double extent = (scene.width - 1) * std::abs(c) + (scene.height - 1) * std::abs(s);
+  const double slope = extent > 0.0 ? scene.skyGradient / extent : 0.0;
+  for (long long y = 0; y < scene.height; ++y) {
+    for (long long x = 0; x < scene.width; ++x) {
       const double along = (x - cx) * c + (y - cy) * s;
-      pixels[static_cast<std::size_t>(y * spec.width + x)] =
-          static_cast<float>(spec.biasLevel + spec.skyLevel * (1.0 + slope * along));
+      pixels[static_cast<std::size_t>(y * scene.width + x)] =
+          static_cast<float>(scene.biasLevel + scene.skyLevel * (1.0 + slope * along));
     }
   }
 }
 
-void drawGalaxy(const SceneSpec& spec, const GalaxySpec& g, std::vector<float>& pixels) {
+void drawGalaxy(const SceneSpec& scene, const GalaxySpec& g, std::vector<float>& pixels) {
   GalaxySpec dimmed = g;
-  dimmed.flux *= spec.transparency;
+  dimmed.flux *= scene.transparency;
   const SersicProfile profile(dimmed);
-  for (long long y = 0; y < spec.height; ++y) {
-    for (long long x = 0; x < spec.width; ++x) {
-      pixels[static_cast<std::size_t>(y * spec.width + x)] +=
+  for (long long y = 0; y < scene.height; ++y) {
+    for (long long x = 0; x < scene.width; ++x) {
+      pixels[static_cast<std::size_t>(y * scene.width + x)] +=
           static_cast<float>(profile.pixel(static_cast<double>(x), static_cast<double>(y)));
     }
   }
 }
 
 // Read noise, and photon noise of everything above the bias.
-void addNoise(const SceneSpec& spec, std::vector<float>& pixels) {
+void addNoise(const SceneSpec& scene, std::vector<float>& pixels) {
   for (std::size_t i = 0; i < pixels.size(); ++i) {
-    const double signal = std::max(0.0, pixels[i] - spec.biasLevel);
+    const double signal = std::max(0.0, pixels[i] - scene.biasLevel);
     const double variance =
-        spec.readNoise * spec.readNoise + (spec.gain > 0.0 ? signal / spec.gain : 0.0);
+        scene.readNoise * scene.readNoise + (scene.gain > 0.0 ? signal / scene.gain : 0.0);
     pixels[i] += static_cast<float>(std::sqrt(variance) *
-                                     drawing::normal(drawing::hashOf(spec.seed, static_cast<long long>(i))));
+                                     drawing::normal(drawing::hashOf(scene.seed, static_cast<long long>(i))));
   }
 }
 
-bool inside(const SceneSpec& spec, const Pixel& p) {
-  return p.x >= 0 && p.y >= 0 && p.x < spec.width && p.y < spec.height;
+bool inside(const SceneSpec& scene, const Pixel& p) {
+  return p.x >= 0 && p.y >= 0 && p.x < scene.width && p.y < scene.height;
 }
 
-float& at(const SceneSpec& spec, std::vector<float>& pixels, const Pixel& p) {
-  return pixels[static_cast<std::size_t>(static_cast<long long>(p.y) * spec.width + p.x)];
+float& at(const SceneSpec& scene, std::vector<float>& pixels, const Pixel& p) {
+  return pixels[static_cast<std::size_t>(static_cast<long long>(p.y) * scene.width + p.x)];
 }
 
-void addCosmicRays(const SceneSpec& spec, DrawnScene& out) {
-  for (const CosmicRaySpec& ray : spec.cosmicRays) {
+void addCosmicRays(const SceneSpec& scene, DrawnScene& out) {
+  for (const CosmicRaySpec& ray : scene.cosmicRays) {
     CosmicRayTruth truth{ray, {}};
     for (const Pixel& p : cosmicRayPixels(ray)) {
-      if (!inside(spec, p)) continue;
-      at(spec, out.pixels, p) += static_cast<float>(ray.adu);
+      if (!inside(scene, p)) continue;
+      at(scene, out.pixels, p) += static_cast<float>(ray.adu);
       truth.pixels.push_back(p);
     }
     out.cosmicRays.push_back(std::move(truth));
   }
-  for (const HotPixelSpec& hot : spec.hotPixels) {
-    if (!inside(spec, {hot.x, hot.y})) continue;
-    at(spec, out.pixels, {hot.x, hot.y}) += static_cast<float>(hot.adu);
+  for (const HotPixelSpec& hot : scene.hotPixels) {
+    if (!inside(scene, {hot.x, hot.y})) continue;
+    at(scene, out.pixels, {hot.x, hot.y}) += static_cast<float>(hot.adu);
     out.hotPixels.push_back(hot);
   }
 }
 
-void recordStars(const SceneSpec& spec, double peakPerFlux, DrawnScene& out) {
-  for (const StarSpec& s : spec.stars) {
-    const double flux = s.flux * spec.transparency;
+void recordStars(const SceneSpec& scene, double peakPerFlux, DrawnScene& out) {
+  for (const StarSpec& s : scene.stars) {
+    const double flux = s.flux * scene.transparency;
     const Pixel centre{static_cast<int>(std::lround(s.x)), static_cast<int>(std::lround(s.y))};
-    const bool saturated = spec.saturation > 0.0 && inside(spec, centre) &&
-                           at(spec, out.pixels, centre) >= spec.saturation;
-    out.stars.push_back({s.x, s.y, flux, flux * peakPerFlux, spec.psf.fwhmPixels, spec.psf.beta,
-                         spec.psf.axisRatio, spec.psf.angleDegrees, saturated});
+    const bool saturated = scene.saturation > 0.0 && inside(scene, centre) &&
+                           at(scene, out.pixels, centre) >= scene.saturation;
+    out.stars.push_back({s.x, s.y, flux, flux * peakPerFlux, scene.psf.fwhmPixels, scene.psf.beta,
+                         scene.psf.axisRatio, scene.psf.angleDegrees, saturated});
   }
 }
 
@@ -166,38 +166,38 @@ std::vector<Pixel> cosmicRayPixels(const CosmicRaySpec& ray) {
   return pixels;
 }
 
-DrawnScene drawScene(const SceneSpec& spec) {
-  if (spec.width < 1 || spec.height < 1) {
+DrawnScene drawScene(const SceneSpec& scene) {
+  if (scene.width < 1 || scene.height < 1) {
     throw std::invalid_argument("nightgen: scene size below 1 pixel");
   }
-  const drawing::StarProfile profile(spec.psf);
+  const drawing::StarProfile profile(scene.psf);
   DrawnScene out;
-  out.width = spec.width;
-  out.height = spec.height;
-  const long long count = static_cast<long long>(spec.width) * spec.height;
+  out.width = scene.width;
+  out.height = scene.height;
+  const long long count = static_cast<long long>(scene.width) * scene.height;
   out.pixels.assign(static_cast<std::size_t>(count), 0.0f);
-  drawSky(spec, out.pixels);
-  for (const GalaxySpec& g : spec.galaxies) {
-    drawGalaxy(spec, g, out.pixels);
+  drawSky(scene, out.pixels);
+  for (const GalaxySpec& g : scene.galaxies) {
+    drawGalaxy(scene, g, out.pixels);
     out.galaxies.push_back(g);
-    out.galaxies.back().flux *= spec.transparency;
+    out.galaxies.back().flux *= scene.transparency;
   }
-  for (const StarSpec& s : spec.stars) {
-    drawing::addStar(profile, s.x, s.y, s.flux * spec.transparency, spec.width, 0, count,
+  for (const StarSpec& s : scene.stars) {
+    drawing::addStar(profile, s.x, s.y, s.flux * scene.transparency, scene.width, 0, count,
                      out.pixels.data());
   }
-  if (spec.noise) addNoise(spec, out.pixels);
-  addCosmicRays(spec, out);
-  if (spec.saturation > 0.0) {
-    for (float& v : out.pixels) v = std::min(v, static_cast<float>(spec.saturation));
+  if (scene.noise) addNoise(scene, out.pixels);
+  addCosmicRays(scene, out);
+  if (scene.saturation > 0.0) {
+    for (float& v : out.pixels) v = std::min(v, static_cast<float>(scene.saturation));
   }
-  recordStars(spec, profile.peakDensity(), out);
-  out.biasLevel = spec.biasLevel;
-  out.skyLevel = spec.skyLevel;
-  out.skyGradient = spec.skyGradient;
-  out.transparency = spec.transparency;
-  const double photons = spec.noise && spec.gain > 0.0 ? spec.skyLevel / spec.gain : 0.0;
-  out.skyNoise = spec.noise ? std::sqrt(spec.readNoise * spec.readNoise + photons) : 0.0;
+  recordStars(scene, profile.peakDensity(), out);
+  out.biasLevel = scene.biasLevel;
+  out.skyLevel = scene.skyLevel;
+  out.skyGradient = scene.skyGradient;
+  out.transparency = scene.transparency;
+  const double photons = scene.noise && scene.gain > 0.0 ? scene.skyLevel / scene.gain : 0.0;
+  out.skyNoise = scene.noise ? std::sqrt(scene.readNoise * scene.readNoise + photons) : 0.0;
   return out;
 }
 

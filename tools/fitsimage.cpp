@@ -24,12 +24,12 @@ std::string number(double value) {
   return text;
 }
 
-std::string typeCard(const FitsImageSpec& spec) {
+std::string typeCard(const FitsImageSpec& options) {
   const std::string hierarch = "HIERARCH ";
-  if (spec.typeKeyword.compare(0, hierarch.size(), hierarch) == 0) {
-    return card(spec.typeKeyword + " = '" + spec.typeValue + "'");
+  if (options.typeKeyword.compare(0, hierarch.size(), hierarch) == 0) {
+    return card(options.typeKeyword + " = '" + options.typeValue + "'");
   }
-  return stringCard(spec.typeKeyword, spec.typeValue);
+  return stringCard(options.typeKeyword, options.typeValue);
 }
 
 void putBigEndian(std::uint32_t word, int bytes, std::string& out) {
@@ -61,39 +61,39 @@ void padToBlock(std::string& bytes, char fill) {
 
 }  // namespace
 
-std::vector<std::string> fitsImageHeader(int width, int height, const FitsImageSpec& spec) {
-  if (spec.bitpix != 16 && spec.bitpix != 32 && spec.bitpix != -32) {
-    throw std::invalid_argument("nightgen: BITPIX " + std::to_string(spec.bitpix) +
+std::vector<std::string> fitsImageHeader(int width, int height, const FitsImageSpec& options) {
+  if (options.bitpix != 16 && options.bitpix != 32 && options.bitpix != -32) {
+    throw std::invalid_argument("nightgen: BITPIX " + std::to_string(options.bitpix) +
                                 " is not 16, 32 or -32");
   }
   if (width < 1 || height < 1) throw std::invalid_argument("nightgen: image size below 1");
   std::vector<std::string> cards = {
       keyCard("SIMPLE", "T", "file does conform to FITS standard"),
-      keyCard("BITPIX", std::to_string(spec.bitpix), "number of bits per data pixel"),
+      keyCard("BITPIX", std::to_string(options.bitpix), "number of bits per data pixel"),
       keyCard("NAXIS", "2", "number of data axes"),
       keyCard("NAXIS1", std::to_string(width), "length of data axis 1"),
       keyCard("NAXIS2", std::to_string(height), "length of data axis 2")};
-  if (spec.bitpix == 16) {
+  if (options.bitpix == 16) {
     cards.push_back(keyCard("BZERO", "32768", "offset data range to that of unsigned short"));
     cards.push_back(keyCard("BSCALE", "1", "default scaling factor"));
   }
-  if (!spec.typeKeyword.empty()) cards.push_back(typeCard(spec));
-  if (!spec.object.empty()) cards.push_back(stringCard("OBJECT", spec.object));
-  if (!spec.filter.empty()) cards.push_back(stringCard("FILTER", spec.filter));
-  if (!spec.dateObs.empty()) cards.push_back(stringCard("DATE-OBS", spec.dateObs, "UT"));
-  if (spec.exposureSeconds) {
-    cards.push_back(keyCard("EXPTIME", number(*spec.exposureSeconds), "exposure time (s)"));
+  if (!options.typeKeyword.empty()) cards.push_back(typeCard(options));
+  if (!options.object.empty()) cards.push_back(stringCard("OBJECT", options.object));
+  if (!options.filter.empty()) cards.push_back(stringCard("FILTER", options.filter));
+  if (!options.dateObs.empty()) cards.push_back(stringCard("DATE-OBS", options.dateObs, "UT"));
+  if (options.exposureSeconds) {
+    cards.push_back(keyCard("EXPTIME", number(*options.exposureSeconds), "exposure time (s)"));
   }
-  if (spec.saturate) cards.push_back(keyCard("SATURATE", number(*spec.saturate), "saturation level"));
-  for (const std::string& extra : spec.extraCards) cards.push_back(card(extra));
+  if (options.saturate) cards.push_back(keyCard("SATURATE", number(*options.saturate), "saturation level"));
+  for (const std::string& extra : options.extraCards) cards.push_back(card(extra));
   cards.push_back(card("END"));
   return cards;
 }
 
 void writeFitsImage(const std::string& path, int width, int height,
-                    const std::vector<float>& pixels, const FitsImageSpec& spec) {
+                    const std::vector<float>& pixels, const FitsImageSpec& options) {
   std::string header;
-  for (const std::string& c : fitsImageHeader(width, height, spec)) header += c;
+  for (const std::string& c : fitsImageHeader(width, height, options)) header += c;
   padToBlock(header, ' ');
   if (pixels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
     throw std::invalid_argument("nightgen: the pixels do not fill the image");
@@ -106,9 +106,9 @@ void writeFitsImage(const std::string& path, int width, int height,
     std::string data;
     for (std::size_t row = 0; row < static_cast<std::size_t>(height); ++row) {
       data.clear();
-      for (std::size_t i = row * width; i < (row + 1) * width; ++i) encode(pixels[i], spec.bitpix, data);
+      for (std::size_t i = row * width; i < (row + 1) * width; ++i) encode(pixels[i], options.bitpix, data);
       if (row + 1 == static_cast<std::size_t>(height)) {
-        const std::size_t total = pixels.size() * static_cast<std::size_t>(std::abs(spec.bitpix) / 8);
+        const std::size_t total = pixels.size() * static_cast<std::size_t>(std::abs(options.bitpix) / 8);
         if (total % kBlock != 0) data.append(kBlock - total % kBlock, '\0');
       }
       out.write(data.data(), static_cast<std::streamsize>(data.size()));

@@ -281,7 +281,7 @@ struct Pixel {
   int x, y;
 };
 struct CosmicRayTruth {
-  CosmicRaySpec spec;
+  CosmicRaySpec drawn;
   std::vector<Pixel> pixels;  // inside the frame, each once
 };
 
@@ -298,10 +298,10 @@ struct DrawnScene {
 
 // Draws the scene: bias, sky plane, galaxies and stars (each integrated
 // over the pixels), noise from the seed, then cosmic rays and hot pixels,
-// then clipping. A pure function of the spec. Throws
+// then clipping. A pure function of the scene. Throws
 // std::invalid_argument on a size below 1 or a Psf out of range (FWHM not
 // above 0, beta neither 0 nor above 1, axis ratio below 1).
-DrawnScene drawScene(const SceneSpec& spec);
+DrawnScene drawScene(const SceneSpec& scene);
 
 // `count` stars spread uniformly over the frame, `margin` pixels from its
 // edges, fluxes uniform in logarithm from fluxLow to fluxHigh; a pure
@@ -345,13 +345,13 @@ struct FitsImageSpec {
 // The header's cards, each 80 characters, END last (not padded to a
 // block). Throws std::invalid_argument on a BITPIX other than 16, 32 or
 // -32, a size below 1 or a card over 80 characters.
-std::vector<std::string> fitsImageHeader(int width, int height, const FitsImageSpec& spec);
+std::vector<std::string> fitsImageHeader(int width, int height, const FitsImageSpec& options);
 // Writes the image (width x height samples, row after row) to `path`:
 // beside it first, then renamed over it, so the file appears whole or not
 // at all. Throws std::invalid_argument when pixels does not hold width x
 // height samples, std::runtime_error when the file cannot be written.
 void writeFitsImage(const std::string& path, int width, int height,
-                    const std::vector<float>& pixels, const FitsImageSpec& spec);
+                    const std::vector<float>& pixels, const FitsImageSpec& options);
 
 // ---------------------------------------------------------------------------
 // Sample nights

@@ -172,7 +172,7 @@ class SceneModel {
       for (const Pixel& p : track.pixels) {
         const long long index = p.y * width_ + p.x;
         if (index >= first && index < first + count) {
-          deposit[static_cast<std::size_t>(index - first)] += track.spec.adu;
+          deposit[static_cast<std::size_t>(index - first)] += track.drawn.adu;
         }
       }
     }
